@@ -1,0 +1,78 @@
+#include <string_view>
+
+#include "app/dispatch.h"
+#include "app/options.h"
+#include "console/line_input.h"
+#include "console/menu.h"
+#include "net/transport.h"
+#include "platform/output.h"
+#include "platform/process.h"
+#include "settings/job_options.h"
+#include "settings/settings.h"
+#include "store/folders.h"
+
+namespace quillo {
+
+void PromptPassword() {
+  Settings& s = GetSettings();
+  PrintOut("Login Host & Name : %s(%s)\n", s.POPserver.c_str(), s.POPLogin.c_str());
+  WriteOut("Password:");
+  s.passwd.clear();
+  LineInput(s.passwd, cap::kPasswd - 1, ' ', true);
+}
+
+namespace {
+
+void ImportMimeFile(const std::string& file) { (void)file; }
+
+bool VersionRequested(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--version") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunQuillo(int argc, char** argv) {
+  InitProcess();
+  PrintErr("Quillo Ver.%s - console mail client\n", kVersion);
+  if (HelpRequested(argc, argv)) {
+    PrintUsage();
+    return 1;
+  }
+  if (VersionRequested(argc, argv)) {
+    PrintOut("quillo %s\n", kVersion);
+    return 0;
+  }
+
+  JobOptions& job = GetJobOptions();
+  job.skipEditDialog = 0;
+  job.sendTo.clear();
+  job.targetFolder.clear();
+  job.sortByDate = 0;
+  job.jobGiven = 0;
+  GetSettings().Logdisp = 0;
+
+  if (LoadSettings(argc > 0 ? argv[0] : "", EnsureFolder) != 0) return 1;
+
+  switch (ParseOptions(argc, argv, ImportMimeFile)) {
+    case ParseResult::kExitFailure: FlushOut(); return 1;
+    case ParseResult::kExitSuccess: FlushOut(); return 0;
+    case ParseResult::kRun: break;
+  }
+
+  job.networkUnavailable = NetProbe() & 0xFF;
+  if (job.networkUnavailable) WriteErr("\r\nNetwork Driver not detect!\r\n");
+
+  if (job.jobGiven) {
+    WriteOut("\n");
+    Dispatch(job.commandCode);
+  } else {
+    MenuLoop(Dispatch);
+  }
+  FlushOut();
+  return 0;
+}
+
+}  // namespace quillo

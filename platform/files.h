@@ -1,0 +1,56 @@
+// File system operations. Names inside a folder compare without regard to
+// letter case on every file system, so existence tests here ignore case.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillo {
+
+enum class PathKind { kNone, kFile, kDirectory, kOther };
+
+// What is at `path`, links followed. kFile means a regular file.
+PathKind StatPath(const std::string& path);
+
+bool MakeDirectory(const std::string& path);
+bool RemoveDirectory(const std::string& path);
+bool RemoveFile(const std::string& path);
+
+// Renames `from` to `to`; fails (and changes nothing) when `to` exists, in any
+// letter case.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Replaces `to` with `from` in one step (for rewriting a file atomically).
+bool RenameReplace(const std::string& from, const std::string& to);
+
+struct DirEntry {
+  std::string name;
+  PathKind kind = PathKind::kNone;
+};
+
+// The entries of a directory (without "." and ".."), in the order the system
+// gives them. Returns false when the directory cannot be read.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
+
+// The name under which `name` exists in `dir`, compared without regard to case
+// (an exact match preferred); nothing when no entry matches.
+std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name);
+
+// True when `path` exists, its last component compared without regard to case.
+bool ExistsIgnoringCase(const std::string& path);
+
+// Splits a path at its last '/': the directory ("." when there is none) and the name.
+std::string DirectoryOf(const std::string& path);
+std::string BaseName(const std::string& path);
+
+std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+
+// The directory of the running program (with a trailing '/'), or "" when unknown.
+std::string ProgramDirectory(const char* argv0);
+
+// Size of a file in bytes, or -1.
+long long FileSize(const std::string& path);
+
+}  // namespace quillo

@@ -1,0 +1,161 @@
+#include "platform/keys.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "platform/output.h"
+
+namespace quillo {
+namespace {
+
+struct KeyState {
+  bool ended = false;
+  bool lastWasCr = false;
+  int pending = -1;  // a byte read ahead while telling Escape from a key sequence
+};
+
+KeyState& State() {
+  static KeyState state;
+  return state;
+}
+
+// The mode to put back, visible to the signal handler.
+struct termios g_savedMode;
+volatile sig_atomic_t g_rawActive = 0;
+
+void RestoreOnSignal(int sig) {
+  if (g_rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void InstallRestoreHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    struct sigaction old {};
+    sigaction(sig, nullptr, &old);
+    if (old.sa_handler == SIG_IGN) continue;
+    struct sigaction sa {};
+    sa.sa_handler = RestoreOnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+  }
+}
+
+// Raw mode for the lifetime of one key read.
+class RawMode {
+ public:
+  RawMode() {
+    if (tcgetattr(STDIN_FILENO, &g_savedMode) != 0) return;
+    InstallRestoreHandlers();
+    struct termios raw = g_savedMode;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN);
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    g_rawActive = 1;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) g_rawActive = 0;
+  }
+  ~RawMode() {
+    if (g_rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+    g_rawActive = 0;
+  }
+  RawMode(const RawMode&) = delete;
+  RawMode& operator=(const RawMode&) = delete;
+};
+
+// One byte from standard input, or -1 at its end (or on an error).
+int ReadByte() {
+  if (State().pending >= 0) {
+    int b = State().pending;
+    State().pending = -1;
+    return b;
+  }
+  unsigned char b = 0;
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, &b, 1);
+    if (n == 1) return b;
+    if (n < 0 && errno == EINTR) continue;
+    return -1;
+  }
+}
+
+bool ByteArrivesSoon(int milliseconds) {
+  if (State().pending >= 0) return true;
+  struct pollfd p {STDIN_FILENO, POLLIN, 0};
+  return poll(&p, 1, milliseconds) > 0;
+}
+
+// A terminal sends cursor and function keys as ESC [ ... or ESC O x; they are
+// swallowed whole and reported as 0, which the line editor ignores.
+int ReadEscapeOrSequence() {
+  if (!ByteArrivesSoon(30)) return kKeyEscape;
+  int next = ReadByte();
+  if (next != '[' && next != 'O') {
+    State().pending = next;
+    return kKeyEscape;
+  }
+  for (int i = 0; i < 16; ++i) {
+    int c = ReadByte();
+    if (c < 0 || (c >= 0x40 && c <= 0x7E)) break;
+  }
+  return 0;
+}
+
+int TranslateByte(int b, bool terminal) {
+  KeyState& st = State();
+  if (b == '\n' && st.lastWasCr) {
+    st.lastWasCr = false;
+    return -2;  // swallowed
+  }
+  st.lastWasCr = (b == '\r');
+  if (b == '\r' || b == '\n') return kKeyEnter;
+  if (b == 0x7F) return kKeyBackspace;
+  if (b == kKeyEscape && terminal) return ReadEscapeOrSequence();
+  return b;
+}
+
+}  // namespace
+
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+int ReadConsoleKey() {
+  FlushOut();
+  KeyState& st = State();
+  if (st.ended) return kEndOfInput;
+  const bool terminal = StdinIsTerminal();
+  for (;;) {
+    int b;
+    if (terminal) {
+      RawMode raw;
+      b = ReadByte();
+      if (b >= 0) b = TranslateByte(b, true);
+    } else {
+      b = ReadByte();
+      if (b >= 0) b = TranslateByte(b, false);
+    }
+    if (b == -2) continue;
+    if (b < 0) {
+      st.ended = true;
+      return kEndOfInput;
+    }
+    return b;
+  }
+}
+
+bool KeyWaiting() {
+  if (State().ended || !StdinIsTerminal()) return false;
+  return ByteArrivesSoon(0);
+}
+
+void EchoChar(char c) { WriteOut(std::string_view(&c, 1)); }
+
+}  // namespace quillo

@@ -1,0 +1,33 @@
+// Reading the user's keys one at a time.
+//
+// On a terminal each key is read in raw mode (no echo, no line editing,
+// signals off so Ctrl+C arrives as code 3); the terminal's mode is restored
+// after every key, and on the way out if a signal ends the process meanwhile.
+// When standard input is not a terminal its bytes are the keys, so scripts can
+// pipe answers in.
+#pragma once
+
+namespace quillo {
+
+constexpr int kKeyEnter = 13;
+constexpr int kKeyBackspace = 8;
+constexpr int kKeyEscape = 27;
+constexpr int kEndOfInput = -1;
+
+// Returns the next key code (0-255), or kEndOfInput once input has ended (and
+// for every call after that). Enter arrives as 13 whether CR or LF was typed;
+// a LF right after a CR is swallowed; DEL arrives as Backspace (8). Keys that
+// produce no character (cursor and function keys) arrive as 0.
+// Anything written to standard output without a line end is flushed first.
+int ReadConsoleKey();
+
+// True when a key has been typed and not yet read (terminals only: a script's
+// piped answers are never "typed ahead").
+bool KeyWaiting();
+
+// Writes one character at the cursor (the line editor's echo).
+void EchoChar(char c);
+
+bool StdinIsTerminal();
+
+}  // namespace quillo

@@ -1,0 +1,61 @@
+#include "platform/output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quillo {
+
+std::string FormatV(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  int n = std::vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(big.data(), big.size(), fmt, args);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string s = FormatV(fmt, args);
+  va_end(args);
+  return s;
+}
+
+void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void WriteErr(std::string_view text) {
+  // Keep the two streams in the order they were written when both go to one terminal.
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void PrintOut(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  WriteOut(FormatV(fmt, args));
+  va_end(args);
+}
+
+void PrintErr(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  WriteErr(FormatV(fmt, args));
+  va_end(args);
+}
+
+void FlushOut() { std::fflush(stdout); }
+
+void PrintSystemError(const char* prefix) {
+  int err = errno;
+  PrintErr("%s: %s\n", prefix, std::strerror(err));
+}
+
+}  // namespace quillo

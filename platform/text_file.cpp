@@ -1,0 +1,86 @@
+#include "platform/text_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quillo {
+
+bool InputFile::Open(const std::string& path, bool textMode) {
+  Close();
+  text_ = textMode;
+  file_ = std::fopen(path.c_str(), "rb");
+  return file_ != nullptr;
+}
+
+void InputFile::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+int InputFile::NextChar() {
+  int c = std::getc(file_);
+  if (text_ && c == '\r') {
+    int next = std::getc(file_);
+    if (next == '\n') return '\n';
+    if (next != EOF) std::ungetc(next, file_);
+  }
+  return c;
+}
+
+bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
+  piece.clear();
+  if (!file_) return false;
+  while (piece.size() < maxBytes) {
+    int c = NextChar();
+    if (c == EOF) break;
+    piece.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  return !piece.empty();
+}
+
+bool InputFile::ReadBlock(std::string& block, size_t count) {
+  block.resize(count);
+  size_t n = file_ ? std::fread(block.data(), 1, count, file_) : 0;
+  block.resize(n);
+  return n > 0;
+}
+
+bool OutputFile::Open(const std::string& path, Mode mode) {
+  Close();
+  failed_ = false;
+  if (mode == Mode::kCreateExclusive) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return false;
+    file_ = fdopen(fd, "wb");
+    if (!file_) ::close(fd);
+  } else {
+    file_ = std::fopen(path.c_str(), mode == Mode::kAppend ? "ab" : "wb");
+  }
+  return file_ != nullptr;
+}
+
+bool OutputFile::Write(std::string_view text) {
+  if (!file_) return false;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+  return !failed_;
+}
+
+bool OutputFile::Close() {
+  if (!file_) return !failed_;
+  if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  InputFile in(path, false);
+  if (!in.IsOpen()) return false;
+  std::string block;
+  while (in.ReadBlock(block, 65536)) content += block;
+  return !in.HadError();
+}
+
+}  // namespace quillo

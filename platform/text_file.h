@@ -1,0 +1,63 @@
+// Files opened and closed within one operation. Reading in text mode turns
+// CR LF into LF; lines come in pieces of at most 999 bytes, as the rest of the
+// program expects (a longer line arrives as several pieces).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+constexpr size_t kLinePiece = 999;
+
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const std::string& path, bool textMode = true) { Open(path, textMode); }
+  ~InputFile() { Close(); }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool Open(const std::string& path, bool textMode = true);
+  bool IsOpen() const { return file_ != nullptr; }
+  void Close();
+
+  // The next piece of a line, its LF included when it fits. False at the end.
+  bool ReadPiece(std::string& piece, size_t maxBytes = kLinePiece);
+  // Up to `count` bytes as they are (binary reading); false at the end.
+  bool ReadBlock(std::string& block, size_t count);
+  bool HadError() const { return file_ && std::ferror(file_); }
+
+ private:
+  int NextChar();
+  std::FILE* file_ = nullptr;
+  bool text_ = true;
+};
+
+// A file being written. Every write and the close are checked: Close()
+// returns false when anything failed, so callers never take a partial file for
+// a whole one.
+class OutputFile {
+ public:
+  enum class Mode { kCreate, kAppend, kCreateExclusive };
+  OutputFile() = default;
+  ~OutputFile() { Close(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool Open(const std::string& path, Mode mode = Mode::kCreate);
+  bool IsOpen() const { return file_ != nullptr; }
+  bool Write(std::string_view text);
+  bool Close();
+  bool Failed() const { return failed_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+};
+
+// Reads a whole file as it is; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& content);
+
+}  // namespace quillo

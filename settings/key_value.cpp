@@ -1,0 +1,100 @@
+#include "settings/key_value.h"
+
+#include "platform/files.h"
+#include "platform/strings.h"
+#include "platform/text_file.h"
+
+namespace quillo {
+
+bool LineMatchesKey(std::string_view line, std::string_view key) {
+  if (!StartsWithIgnoreCase(line, key) || line.size() == key.size()) return false;
+  // A bare prefix test would let "Mail1000" match "Mail10000".
+  char next = line[key.size()];
+  return next == '=' || next == ' ' || next == '\t';
+}
+
+int ReadKey(std::string_view key, std::string& value, const std::string& path, size_t capacity) {
+  InputFile in(path);
+  if (!in.IsOpen()) {
+    value.clear();
+    return 0;
+  }
+  bool found = false;
+  bool atLineStart = true;  // the tail of a long line is not a line of its own
+  std::string piece;
+  while (in.ReadPiece(piece)) {
+    const bool startsLine = atLineStart;
+    atLineStart = piece.back() == '\n';
+    if (!startsLine || !LineMatchesKey(piece, key)) continue;
+    auto eq = piece.find('=');
+    if (eq == std::string::npos) continue;
+    std::string_view text(piece);
+    text.remove_prefix(eq + 1);
+    auto lf = text.find('\n');
+    if (lf != std::string_view::npos) text = text.substr(0, lf);
+    value = Capped(text, capacity);
+    found = true;
+  }
+  return found && !value.empty() ? 1 : 0;
+}
+
+static std::string TemporaryPathBeside(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string("tmp.ini") : path.substr(0, slash + 1) + "tmp.ini";
+}
+
+int WriteKey(std::string_view key, std::string_view value, const std::string& path) {
+  const std::string tmpPath = TemporaryPathBeside(path);
+  std::string newLine(key);
+  newLine += '=';
+  newLine += value;
+  newLine += '\n';
+
+  OutputFile out;
+  if (!out.Open(tmpPath)) return 0;
+  if (StatPath(path) != PathKind::kNone) {
+    InputFile in(path);
+    if (!in.IsOpen()) {
+      out.Close();
+      RemoveFile(tmpPath);
+      return 0;
+    }
+    bool replaced = false;
+    bool skippingRest = false;  // the remaining pieces of a replaced long line
+    bool atLineStart = true;
+    std::string piece;
+    while (in.ReadPiece(piece)) {
+      const bool endsLine = piece.back() == '\n';
+      if (skippingRest) {
+        skippingRest = !endsLine;
+        continue;
+      }
+      if (atLineStart && LineMatchesKey(piece, key)) {
+        out.Write(newLine);
+        replaced = true;
+        skippingRest = !endsLine;
+      } else {
+        out.Write(piece);
+      }
+      atLineStart = endsLine;
+    }
+    if (!replaced) {
+      if (!atLineStart) out.Write("\n");
+      out.Write(newLine);
+    }
+    if (in.HadError()) {
+      out.Close();
+      RemoveFile(tmpPath);
+      return 0;
+    }
+  } else {
+    out.Write(newLine);
+  }
+  if (!out.Close() || !RenameReplace(tmpPath, path)) {
+    RemoveFile(tmpPath);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace quillo

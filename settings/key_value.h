@@ -1,0 +1,28 @@
+// name=value files: the settings file and the server header cache.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+// Looks `key` up in the file `path`. A line matches when it begins with the
+// key (letter case ignored) followed by '=', a blank or a tab; the last
+// matching line wins. Returns 1 when a non-empty value was found. `value` is
+// emptied when the file cannot be opened, set (possibly to "") when a matching
+// line holds '=', and left alone otherwise. The value is cut to
+// `capacity` - 1 bytes.
+int ReadKey(std::string_view key, std::string& value, const std::string& path,
+            size_t capacity = 128);
+
+// Sets `key` to `value` in `path` (every matching line is replaced; the line is
+// appended when none matches; the file is created when missing). The new
+// content is written completely to "tmp.ini" beside the file and then renamed
+// over it, so a failure leaves the original intact. Returns 1 on success, 0 on
+// failure.
+int WriteKey(std::string_view key, std::string_view value, const std::string& path);
+
+// True when `line` is a line for `key` under the matching rule above.
+bool LineMatchesKey(std::string_view line, std::string_view key);
+
+}  // namespace quillo

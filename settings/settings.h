@@ -1,0 +1,55 @@
+// The user's configuration: one record for the whole run.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quillo {
+
+// Field capacities in bytes, terminator included: a value keeps at most
+// capacity - 1 bytes and longer values are cut.
+namespace cap {
+constexpr size_t kMailbox = 128, kPOPserver = 80, kPOPLogin = 40, kEditor = 128,
+                 kSignature = 80, kQuotePrefix = 41, kSMTPserver = 80, kMailto = 80,
+                 kFullname = 80, kTmp = 128, kPager = 80, kPasswd = 21, kReadValue = 128;
+}  // namespace cap
+
+struct Settings {
+  std::string mailbox;
+  std::string POPserver;
+  std::string POPLogin;
+  std::string editor;
+  std::string signature;
+  std::string quotePrefix = ">";
+  std::string SMTPserver;
+  std::string mailto;
+  std::string fullname;
+  std::string tmp = "/tmp";
+  int lines = 25;
+  int serverdel = 0;
+  int headlist = 1;
+  int Logdisp = 0;
+  std::string pager;
+  int Reciveheadlong = 0;
+  int smtpServerGiven = 0;
+  std::string passwd;
+  // Seconds to wait for a connection or for reply bytes; 0 waits for ever.
+  int timeout = 60;
+};
+
+// The one Settings record of the process.
+Settings& GetSettings();
+
+constexpr const char* kSettingsFileName = "quillo.ini";
+
+// Looks for the settings file: the current directory, then $QUILLO, then the
+// program's own directory. Returns its path, or "" when none exists.
+std::string FindSettingsFile(const char* programPath);
+
+// Fills GetSettings() from defaults, the environment and the settings file,
+// checks the required values and has `ensureFolder` check (or create) "inbox",
+// "outbox" and "trash". Returns 0 when complete, 1 after writing a message to
+// standard error.
+int LoadSettings(const char* programPath, const std::function<int(const std::string&)>& ensureFolder);
+
+}  // namespace quillo

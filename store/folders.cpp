@@ -1,0 +1,117 @@
+#include "store/folders.h"
+
+#include <strings.h>
+
+#include <vector>
+
+#include "console/line_input.h"
+#include "platform/files.h"
+#include "platform/output.h"
+#include "settings/settings.h"
+
+namespace quillo {
+
+std::string FolderPath(const std::string& folder) { return GetSettings().mailbox + "/" + folder; }
+
+std::string NewMessagePath(const std::string& folder, int number) {
+  return FolderPath(folder) + Format("/%04d.TXT", number);
+}
+
+namespace {
+
+// Creates `path` after the user agreed; 1 on success.
+int CreateAfterConsent(const std::string& prompt, const std::string& path) {
+  if (!AskYes(prompt)) return 0;
+  if (!MakeDirectory(path)) {
+    PrintErr("directry create error!\a\n");
+    return 0;
+  }
+  PrintErr("created.\n");
+  return 1;
+}
+
+bool IsMessageName(const std::string& name) {
+  return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".txt") == 0;
+}
+
+}  // namespace
+
+int EnsureFolder(const std::string& folder) {
+  const std::string& mailbox = GetSettings().mailbox;
+  switch (StatPath(mailbox)) {
+    case PathKind::kNone:
+      if (!CreateAfterConsent(Format("no identify folder directry(%s)\n create?(Y/N) : ", mailbox.c_str()),
+                              mailbox))
+        return 0;
+      break;
+    case PathKind::kDirectory:
+      break;
+    default:
+      PrintErr("file already!(%s)\a\n", mailbox.c_str());
+      return 0;
+  }
+  const std::string path = FolderPath(folder);
+  switch (StatPath(path)) {
+    case PathKind::kNone:
+      return CreateAfterConsent(Format("no identify folder(%s)  create?(Y/N) : ", folder.c_str()), path);
+    case PathKind::kDirectory:
+      return 1;
+    default:
+      PrintErr("folder already!(%s)\a\n", path.c_str());
+      return 0;
+  }
+}
+
+int CountMessages(const std::string& folder) {
+  std::vector<DirEntry> entries;
+  if (!ListDirectory(FolderPath(folder), entries)) return 0;
+  int count = 0;
+  for (const DirEntry& e : entries) {
+    if (e.kind == PathKind::kFile && IsMessageName(e.name)) ++count;
+  }
+  return count;
+}
+
+int NextMessageNumber(const std::string& folder) {
+  int n = CountMessages(folder);
+  while (ExistsIgnoringCase(NewMessagePath(folder, n))) ++n;
+  return n;
+}
+
+int RenumberFolder(const std::string& folder, const MailList& list, int count) {
+  const std::string dir = FolderPath(folder);
+  WriteOut("Renumbering txt->tmp");
+  for (int i = 0; i < count; ++i) {
+    WriteOut(".");
+    RenameNoReplace(dir + "/" + list[static_cast<size_t>(i)].name, dir + Format("/%04d.tmp", i));
+  }
+  WriteOut(".\n");
+  WriteOut("Renumbering tmp->txt");
+  for (int i = 0; i < count; ++i) {
+    WriteOut(".");
+    RenameNoReplace(dir + Format("/%04d.tmp", i), dir + Format("/%04d.txt", i));
+  }
+  WriteOut(".\n");
+  return count;
+}
+
+bool IsSafeFolderName(const std::string& name) {
+  if (name.find_first_not_of(' ') == std::string::npos) return false;
+  if (name[0] == '.') return false;  // also "." and ".."
+  return name.find_first_of("/\\") == std::string::npos;
+}
+
+void MakeFolder() {
+  WriteOut("New Folder name:");
+  std::string name;
+  LineInput(name, 8);
+  if (name.empty()) return;
+  if (!IsSafeFolderName(name)) {
+    PrintErr("folder name error!(%s)\a\n", name.c_str());
+    return;
+  }
+  PrintOut("Making folder '%s'\n", name.c_str());
+  MakeDirectory(FolderPath(name));
+}
+
+}  // namespace quillo

@@ -1,0 +1,37 @@
+// Where folders and message files live, and how new messages get numbers.
+#pragma once
+
+#include <string>
+
+#include "store/mail_list.h"
+
+namespace quillo {
+
+// "mailbox/folder".
+std::string FolderPath(const std::string& folder);
+// "mailbox/folder/%04d.TXT": the name every new message file is created under.
+std::string NewMessagePath(const std::string& folder, int number);
+
+// 1 when the mailbox directory and the folder exist as directories (each may
+// be created after asking), 0 otherwise.
+int EnsureFolder(const std::string& folder);
+
+// The number of message files ("*.txt" in any letter case, regular files only).
+int CountMessages(const std::string& folder);
+
+// The number for a new message file: the count, or the first number from the
+// count on whose "%04d.TXT" is free (in any letter case).
+int NextMessageNumber(const std::string& folder);
+
+// Renames the `count` files named by `list` to 0000.txt, 0001.txt, ... in list
+// order, through a first pass to "%04d.tmp" names. Returns count.
+int RenumberFolder(const std::string& folder, const MailList& list, int count);
+
+// Asks for a folder name and creates the folder.
+void MakeFolder();
+
+// True when `name` may be used as a folder name: not empty or blank, not "."
+// or "..", not beginning with '.', without '/' or '\\'.
+bool IsSafeFolderName(const std::string& name);
+
+}  // namespace quillo
