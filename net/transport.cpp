@@ -1,21 +1,27 @@
 #include "net/transport.h"
 
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/output.h"
 #include "platform/process.h"
-#include "platform/socket.h"
+#include "settings/settings.h"
 
 namespace quillo {
 
-namespace {
-bool g_started = false;
+NetSession& GetNetSession() {
+  static NetSession session;
+  return session;
 }
 
 int NetStartup() {
-  g_started = true;
+  GetNetSession().started = true;
   return 0;
 }
 
 int NetCleanup() {
-  g_started = false;
+  GetNetSession().started = false;
   return 0;
 }
 
@@ -28,6 +34,138 @@ int NetProbe() {
   if (OfflineRequested() || !CanCreateStreamSocket()) return 1;
   if (NetStartup() != 0) return 1;
   return NetCleanup();
+}
+
+int GetService(const char* name, const char* proto) {
+  if (NetStartup() != 0) return -1;
+  LogPrintf("GetService name:%s proto:%s", name, proto);
+  int port = -1;
+  for (const ServiceEntry& row : ServiceTable) {
+    if (std::strcmp(row.name, name) == 0) {
+      port = row.port;
+      break;
+    }
+  }
+  LogPrintf("port:%d\n", port);
+  NetCleanup();
+  return port;
+}
+
+// -1 unless `text` is a decimal port number from 1 to 65535.
+static int ParsePort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return -1;
+  int port = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    port = port * 10 + (c - '0');
+  }
+  return port >= 1 && port <= 65535 ? port : -1;
+}
+
+HostPort SplitHostPort(const std::string& text, int defaultPort) {
+  if (!text.empty() && text[0] == '[') {
+    size_t close = text.find(']');
+    if (close == std::string::npos) return {text, defaultPort};
+    std::string host = text.substr(1, close - 1);
+    if (close + 1 == text.size()) return {host, defaultPort};
+    if (text[close + 1] != ':') return {text, defaultPort};
+    int port = ParsePort(std::string_view(text).substr(close + 2));
+    return port < 0 ? HostPort{text, defaultPort} : HostPort{host, port};
+  }
+  size_t colon = text.find(':');
+  // No colon: a plain host. More than one: a bare IPv6 address.
+  if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) return {text, defaultPort};
+  int port = ParsePort(std::string_view(text).substr(colon + 1));
+  return port < 0 ? HostPort{text, defaultPort} : HostPort{text.substr(0, colon), port};
+}
+
+// The endpoints to try for `hostname`, logging a name look-up.
+static std::vector<SocketAddress> HostAddresses(const std::string& hostname, int portNum) {
+  SocketAddress dotted;
+  if (DottedIPv4Address(hostname, portNum, dotted)) return {dotted};
+  LogPrintf("gethost:%s", hostname.c_str());
+  return ResolveStreamHost(hostname, portNum);
+}
+
+static void ReportConnectFailure(const ConnectResult& result, const std::string& hostname) {
+  errno = result.error;
+  switch (result.status) {
+    case ConnectStatus::kSocketFailed:
+      WriteErr("soket create error!\a\n");
+      PrintSystemError("pop3");
+      break;
+    case ConnectStatus::kTimedOut:
+      PrintErr("connection timed out!(%s)\a\n", hostname.c_str());
+      break;
+    case ConnectStatus::kConnectFailed:
+    case ConnectStatus::kConnected:
+      PrintSystemError("pop3");
+      WriteErr("connection error!\a\n");
+      break;
+  }
+}
+
+static void ForgetEarlierConnection(NetSession& session) {
+  session.sock.Close();
+  session.recvPos = 0;
+  session.recvCount = 0;
+  session.pendBuf.clear();
+  session.sendFailed = false;
+}
+
+int NetOpen(const std::string& hostname, int portNum) {
+  if (NetStartup() != 0) return -1;
+  NetSession& session = GetNetSession();
+  ForgetEarlierConnection(session);
+  LogPrintf("NetOpen(hostname:%s portNum:%d)", hostname.c_str(), portNum);
+
+  std::vector<SocketAddress> addresses = HostAddresses(hostname, portNum);
+  if (addresses.empty()) {
+    PrintErr("Not find host(%s)\a\n", hostname.c_str());
+    return 0;
+  }
+  // Only the last address's failure is reported: the earlier ones were
+  // merely alternatives (an IPv6 address before the IPv4 one, say).
+  ConnectResult result;
+  for (const SocketAddress& address : addresses) {
+    result = ConnectStream(address, GetSettings().timeout);
+    if (result.status == ConnectStatus::kConnected) break;
+  }
+  if (result.status != ConnectStatus::kConnected) {
+    ReportConnectFailure(result, hostname);
+    return 0;
+  }
+  session.sock = std::move(result.socket);
+  SetNoDelay(session.sock);
+  return 1;
+}
+
+int NetClose() {
+  LogLine("NetClose");
+  GetNetSession().sock.Close();
+  NetCleanup();
+  return 1;
+}
+
+int NetHostName(std::string& name, size_t size) {
+  if (NetStartup() != 0) return -1;
+  int result = LocalHostName(name);
+  if (result < 0) WriteOut("gethostname err!\n");
+  if (size == 0) name.clear();
+  else if (name.size() > size - 1) name.resize(size - 1);
+  NetCleanup();
+  LogPrintf("hostname:%s", name.c_str());
+  return result;
+}
+
+int NetHostName(char* buffer, size_t size) {
+  std::string name;
+  int result = NetHostName(name, size);
+  if (size > 0) {
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+  }
+  return result;
 }
 
 }  // namespace quillo

@@ -1,7 +1,37 @@
-// The single TCP connection of the program and its protocol log.
+// The single TCP connection of the program: connecting, line reading,
+// immediate and buffered sending, the service ports and the local host name.
 #pragma once
 
+#include <array>
+#include <string>
+
+#include "net/protocol_log.h"
+#include "platform/socket.h"
+
 namespace quillo {
+
+// One receive call asks for at most kRecvBufSize - 1 bytes; a line piece
+// handed out by NetRecvLine holds at most kRecvBufSize - 1 bytes as well.
+constexpr int kRecvBufSize = 1000;
+// NetSendBuffered gathers up to this many characters before sending them.
+constexpr size_t kPendCapacity = 1000;
+
+// The state of the one connection; see GetNetSession().
+struct NetSession {
+  bool started = false;
+  SocketHandle sock;
+  std::array<char, kRecvBufSize> recvBuf{};
+  int recvPos = 0;    // next unread byte of recvBuf
+  int recvCount = 0;  // bytes in recvBuf from the last receive (<= 0 after close or error)
+  std::string pendBuf;  // text gathered by NetSendBuffered, not yet sent
+  // A send that failed or timed out: the peer no longer takes our bytes, so
+  // later sends of this connection are dropped instead of waiting again.
+  bool sendFailed = false;
+  bool logOn = true;
+};
+
+// The one NetSession of the process.
+NetSession& GetNetSession();
 
 // Starts the network layer (a no-op on POSIX apart from the flag). 0 or -1.
 int NetStartup();
@@ -10,5 +40,67 @@ int NetCleanup();
 // 0 when the network layer can be used. Non-zero when no stream socket can be
 // created, or when QUILLO_OFFLINE is set to a non-empty value other than "0".
 int NetProbe();
+
+struct ServiceEntry {
+  const char* name;
+  int port;
+};
+// The well-known ports, searched in this order.
+constexpr std::array<ServiceEntry, 5> ServiceTable{{
+    {"ftp", 21},
+    {"smtp", 25},
+    {"pop", 109},
+    {"pop3", 110},
+    {"nntp", 119},
+}};
+
+// The port of service `name` (exact match), -1 when it is not in the table.
+// `proto` only shows in the log.
+int GetService(const char* name, const char* proto);
+
+struct HostPort {
+  std::string host;
+  int port;
+};
+// Splits a server setting into host and port: "host:port", "[v6-address]:port",
+// "[v6-address]", or a plain host (a bare IPv6 address included), for which
+// `defaultPort` applies. A port must be decimal, 1 to 65535; otherwise the text
+// is not split and stays the host as a whole.
+HostPort SplitHostPort(const std::string& text, int defaultPort);
+
+// Connects to `hostname` (a dotted IPv4 address or a name with IPv4 and IPv6
+// addresses, tried in turn) at `portNum`. 1 when connected; 0 after printing
+// why not; -1 when the network layer cannot be started. Forgets whatever an
+// earlier connection left unread or unsent.
+int NetOpen(const std::string& hostname, int portNum);
+
+// Closes the connection and shuts the network layer down. 1.
+int NetClose();
+
+// Reads one line piece into `buffer` (`capacity` bytes, normally 1000) and
+// terminates it. Returns:
+//  - the length without the LF for a line ending in CR LF (buffer keeps CR LF);
+//  - capacity - 1 for a piece cut at that length (the rest comes next);
+//  - the position of a NUL byte, which ends the piece (the rest comes next);
+//  - the bytes so far (0 when none) when the peer closed the connection;
+//  - -1 on a receive error or when no byte came within the time-out.
+int NetRecvLine(char* buffer, int capacity);
+// The same with a 1000-byte buffer; `line` receives the terminated text.
+int NetRecvLine(std::string& line);
+
+// Formats a command (it carries its own CR LF), logs it as "S:" and sends it at
+// once. 0.
+int NetSendLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Formats bulk text and gathers it, sending up to 1000 characters at a time;
+// an empty text sends what is gathered. Nothing is logged. 0.
+int NetSendBuffered(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Sends what NetSendBuffered has gathered (the same as an empty text).
+int NetFlushBuffered();
+
+// The name of this machine, cut to `size` - 1 bytes, into `buffer`: 0, or
+// -1 when it cannot be found (buffer then empty).
+int NetHostName(char* buffer, size_t size);
+int NetHostName(std::string& name, size_t size = 80);
 
 }  // namespace quillo

@@ -1,15 +1,208 @@
 #include "platform/socket.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
 namespace quillo {
 
+static_assert(sizeof(SocketAddress{}.bytes) >= sizeof(sockaddr_storage));
+
 bool CanCreateStreamSocket() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  ::close(fd);
+  SocketHandle probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  return probe.Valid();
+}
+
+SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+int SocketHandle::Release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+void SocketHandle::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The moment a wait of `timeoutSeconds` gives up; max() stands for "never".
+Clock::time_point DeadlineAfter(int timeoutSeconds) {
+  if (timeoutSeconds <= 0) return Clock::time_point::max();
+  return Clock::now() + std::chrono::seconds(timeoutSeconds);
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  if (deadline == Clock::time_point::max()) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  // Round up so that a wait never ends a fraction of a millisecond early.
+  return left >= INT_MAX ? INT_MAX : static_cast<int>(left) + 1;
+}
+
+// Waits until `fd` reports one of `events`. 1 when it does, 0 at the
+// deadline, -1 on error (errno set).
+int WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int ms = MillisecondsLeft(deadline);
+    int n = ::poll(&p, 1, ms);
+    if (n > 0) return 1;
+    if (n == 0) {
+      if (ms == 0 || Clock::now() >= deadline) return 0;
+      continue;
+    }
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool SetBlocking(int fd, bool blocking) {
+  int flags = ::fcntl(fd, F_GETFL, 0);
+  if (flags < 0) return false;
+  flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+SocketAddress FromSockaddr(const sockaddr* sa, socklen_t length) {
+  SocketAddress out;
+  out.family = sa->sa_family;
+  out.length = static_cast<unsigned>(length);
+  std::memcpy(out.bytes.data(), sa, length);
+  return out;
+}
+
+ConnectResult Failed(ConnectStatus status, int error) {
+  ConnectResult r;
+  r.status = status;
+  r.error = error;
+  return r;
+}
+
+}  // namespace
+
+bool DottedIPv4Address(const std::string& text, int port, SocketAddress& out) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  sockaddr_in sin{};
+  if (::inet_pton(AF_INET, text.c_str(), &sin.sin_addr) != 1) return false;
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  out = FromSockaddr(reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
   return true;
+}
+
+std::vector<SocketAddress> ResolveStreamHost(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  std::string service = std::to_string(port);
+  std::vector<SocketAddress> found;
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) return found;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+    found.push_back(FromSockaddr(ai->ai_addr, ai->ai_addrlen));
+  }
+  ::freeaddrinfo(list);
+  return found;
+}
+
+ConnectResult ConnectStream(const SocketAddress& address, int timeoutSeconds) {
+  SocketHandle sock(::socket(address.family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!sock.Valid()) return Failed(ConnectStatus::kSocketFailed, errno);
+  // A non-blocking connect is the only way to bound the wait for the peer.
+  if (!SetBlocking(sock.Fd(), false)) return Failed(ConnectStatus::kConnectFailed, errno);
+
+  sockaddr_storage ss{};
+  std::memcpy(&ss, address.bytes.data(), address.length);
+  int rc = ::connect(sock.Fd(), reinterpret_cast<const sockaddr*>(&ss), static_cast<socklen_t>(address.length));
+  if (rc != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) return Failed(ConnectStatus::kConnectFailed, errno);
+    int ready = WaitFor(sock.Fd(), POLLOUT, DeadlineAfter(timeoutSeconds));
+    if (ready == 0) return Failed(ConnectStatus::kTimedOut, ETIMEDOUT);
+    if (ready < 0) return Failed(ConnectStatus::kConnectFailed, errno);
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(sock.Fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) return Failed(ConnectStatus::kConnectFailed, err);
+  }
+  if (!SetBlocking(sock.Fd(), true)) return Failed(ConnectStatus::kConnectFailed, errno);
+
+  ConnectResult r;
+  r.status = ConnectStatus::kConnected;
+  r.socket = std::move(sock);
+  return r;
+}
+
+bool SetNoDelay(const SocketHandle& socket) {
+  int on = 1;
+  return ::setsockopt(socket.Fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+long ReceiveSome(const SocketHandle& socket, char* buffer, size_t size, int timeoutSeconds) {
+  if (!socket.Valid()) {
+    errno = EBADF;
+    return kSocketFailed;
+  }
+  auto deadline = DeadlineAfter(timeoutSeconds);
+  for (;;) {
+    int ready = WaitFor(socket.Fd(), POLLIN, deadline);
+    if (ready == 0) return kSocketTimedOut;
+    if (ready < 0) return kSocketFailed;
+    ssize_t n = ::recv(socket.Fd(), buffer, size, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return kSocketFailed;
+  }
+}
+
+long SendAll(const SocketHandle& socket, std::string_view data, int timeoutSeconds) {
+  if (!socket.Valid()) {
+    errno = EBADF;
+    return kSocketFailed;
+  }
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = ::send(socket.Fd(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return kSocketFailed;
+    // The connection's send queue is full: wait (bounded) until it drains.
+    int ready = WaitFor(socket.Fd(), POLLOUT, DeadlineAfter(timeoutSeconds));
+    if (ready == 0) return kSocketTimedOut;
+    if (ready < 0) return kSocketFailed;
+  }
+  return static_cast<long>(sent);
+}
+
+int LocalHostName(std::string& name) {
+  char buffer[256] = {};
+  name.clear();
+  if (::gethostname(buffer, sizeof buffer - 1) != 0) return -1;
+  name = buffer;
+  return 0;
 }
 
 }  // namespace quillo

@@ -1,0 +1,120 @@
+#include <cstdarg>
+#include <string>
+
+#include "net/transport.h"
+#include "platform/output.h"
+#include "settings/settings.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr int kReadFailed = -2;
+constexpr int kReadClosed = -1;
+// No buffer capacity lets a piece grow past this many bytes.
+constexpr int kLongestPiece = 1000;
+
+// The next byte of the connection (0-255), kReadClosed when the peer closed
+// it, kReadFailed on a receive error or time-out (after saying so).
+int ReadByte() {
+  NetSession& s = GetNetSession();
+  if (s.recvPos < s.recvCount) return static_cast<unsigned char>(s.recvBuf[s.recvPos++]);
+  long n = ReceiveSome(s.sock, s.recvBuf.data(), s.recvBuf.size() - 1, GetSettings().timeout);
+  s.recvPos = 0;
+  if (n == kSocketTimedOut) {
+    s.recvCount = -1;
+    WriteErr("receive timed out!\a\n");
+    return kReadFailed;
+  }
+  s.recvCount = static_cast<int>(n);
+  if (n < 0) return kReadFailed;
+  if (n == 0) return kReadClosed;
+  s.recvPos = 1;
+  return static_cast<unsigned char>(s.recvBuf[0]);
+}
+
+// Sends `text` unless an earlier send of this connection failed; a failure
+// shows up later as a missing reply.
+void SendText(std::string_view text) {
+  NetSession& s = GetNetSession();
+  if (s.sendFailed) return;
+  if (SendAll(s.sock, text, GetSettings().timeout) < 0) s.sendFailed = true;
+}
+
+int SendBuffered(const std::string& text) {
+  NetSession& s = GetNetSession();
+  if (text.empty()) {
+    SendText(s.pendBuf);
+    s.pendBuf.clear();
+  } else if (s.pendBuf.size() + text.size() <= kPendCapacity) {
+    s.pendBuf += text;
+  } else {
+    SendText(s.pendBuf);
+    s.pendBuf = text;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int NetRecvLine(char* buffer, int capacity) {
+  if (capacity < 2) return 0;
+  for (int i = 0;; ++i) {
+    int c = ReadByte();
+    if (c == kReadFailed) {
+      // Terminated all the same: callers show the reply buffer in messages.
+      buffer[i] = '\0';
+      return -1;
+    }
+    if (c == kReadClosed) {
+      buffer[i] = '\0';
+      return i;
+    }
+    buffer[i] = static_cast<char>(c);
+    if (i >= kLongestPiece) {
+      buffer[i + 1] = '\0';
+      PrintErr("string too long(%d)\a\n", i);
+      return 0;
+    }
+    if (c == '\n' && i >= 1 && buffer[i - 1] == '\r') {
+      buffer[i + 1] = '\0';
+      LogPrintf("R:%s", buffer);
+      return i;
+    }
+    if (i >= capacity - 2) {
+      buffer[i + 1] = '\0';
+      LogPrintf("R:%s", buffer);
+      return i + 1;
+    }
+    if (c == 0) return i;
+  }
+}
+
+int NetRecvLine(std::string& line) {
+  char buffer[kRecvBufSize];
+  int result = NetRecvLine(buffer, kRecvBufSize);
+  line = buffer;
+  return result;
+}
+
+int NetSendLine(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string text = FormatV(fmt, args);
+  va_end(args);
+  LogPrintf("S:%s", text.c_str());
+  SendText(text);
+  return 0;
+}
+
+int NetSendBuffered(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string text = FormatV(fmt, args);
+  va_end(args);
+  return SendBuffered(text);
+}
+
+int NetFlushBuffered() { return SendBuffered(std::string()); }
+
+}  // namespace quillo
