@@ -156,6 +156,8 @@ bool KeyWaiting() {
   return ByteArrivesSoon(0);
 }
 
+void ResetConsoleKeys() { State() = KeyState{}; }
+
 void EchoChar(char c) { WriteOut(std::string_view(&c, 1)); }
 
 }  // namespace quillo

@@ -30,4 +30,8 @@ void EchoChar(char c);
 
 bool StdinIsTerminal();
 
+// Forgets that input ended and any key read ahead (for tests that feed
+// several inputs to one process).
+void ResetConsoleKeys();
+
 }  // namespace quillo

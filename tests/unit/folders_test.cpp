@@ -1,0 +1,151 @@
+#include "store/folders.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "settings/settings.h"
+#include "tests/support/harness.h"
+
+namespace quillo {
+namespace {
+
+class FoldersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GetSettings() = Settings{};
+    GetSettings().mailbox = box.Path("mbox");
+    box.MakeDir("mbox/inbox");
+  }
+  void Touch(const std::string& name) { box.WriteFile("mbox/inbox/" + name, "Subject: " + name + "\n"); }
+  test::Sandbox box;
+};
+
+TEST_F(FoldersTest, NextMessageNumber) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;
+    int count;
+    int next;
+  };
+  const std::vector<Case> cases = {
+      {"empty folder", {}, 0, 0},
+      {"full run", {"0000.TXT", "0001.TXT", "0002.TXT", "0003.TXT", "0004.TXT"}, 5, 5},
+      {"gap below the count stays", {"0000.TXT", "0001.TXT", "0003.TXT"}, 3, 4},
+      {"gap above the count is filled", {"0000.TXT", "0005.TXT"}, 2, 2},
+      {"lower-case names count as taken", {"0001.txt", "0002.txt"}, 2, 3},
+      {"mixed case extension", {"0000.Txt", "0001.tXT"}, 2, 2},
+      {"other files are no messages", {"0000.TXT", "notes.doc", "0001.TXT.bak"}, 1, 1},
+      {"five digits", {"9999.TXT", "10000.TXT"}, 2, 2},
+  };
+  for (const Case& c : cases) {
+    box.MakeDir("mbox/f");
+    for (const auto& f : c.files) box.WriteFile("mbox/f/" + f, "x\n");
+    EXPECT_EQ(CountMessages("f"), c.count) << c.name;
+    EXPECT_EQ(NextMessageNumber("f"), c.next) << c.name;
+    std::filesystem::remove_all(box.Path("mbox/f"));
+  }
+}
+
+TEST_F(FoldersTest, DirectoryNamedLikeAMessageIsNotCounted) {
+  Touch("0000.TXT");
+  box.MakeDir("mbox/inbox/x.txt");
+  EXPECT_EQ(CountMessages("inbox"), 1);
+  EXPECT_EQ(CountMessages("missing"), 0);
+  EXPECT_EQ(NextMessageNumber("missing"), 0);
+}
+
+TEST_F(FoldersTest, RenumberInListOrderWithProgress) {
+  Touch("0003.TXT");
+  Touch("0007.txt");
+  Touch("0010.TXT");
+  MailList list = {{"0010.TXT", ""}, {"0003.TXT", ""}, {"0007.txt", ""}};
+  int result = 0;
+  std::string out = test::WithPipedKeys("", [&] { result = RenumberFolder("inbox", list, 3); });
+  EXPECT_EQ(result, 3);
+  EXPECT_EQ(out, "Renumbering txt->tmp....\nRenumbering tmp->txt....\n");
+  EXPECT_EQ(box.List("mbox/inbox"), (std::vector<std::string>{"0000.txt", "0001.txt", "0002.txt"}));
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0000.txt"), "Subject: 0010.TXT\n");
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0001.txt"), "Subject: 0003.TXT\n");
+  EXPECT_EQ(NextMessageNumber("inbox"), 3);
+}
+
+TEST_F(FoldersTest, RenumberNeverOverwritesAStaleTemporaryFile) {
+  Touch("0005.TXT");
+  box.WriteFile("mbox/inbox/0000.tmp", "stale\n");
+  MailList list = {{"0005.TXT", ""}};
+  test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 1); });
+  // The message keeps its old name rather than being lost.
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0005.TXT"), "Subject: 0005.TXT\n");
+}
+
+TEST_F(FoldersTest, EnsureFolderAsksAndCreates) {
+  struct Case {
+    const char* name;
+    std::string keys;
+    int result;
+    std::string out;
+    bool created;
+  };
+  const std::vector<Case> cases = {
+      {"refused", "n\n", 0, "no identify folder(work)  create?(Y/N) : n\r\n", false},
+      {"empty answer refuses", "\n", 0, "no identify folder(work)  create?(Y/N) : \r\n", false},
+      {"accepted upper case", "Y\n", 1, "no identify folder(work)  create?(Y/N) : Y\r\n", true},
+      {"only the first character counts", "yes\n", 1, "no identify folder(work)  create?(Y/N) : y\r\n", true},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(box.Path("mbox/work"));
+    int result = -1;
+    testing::internal::CaptureStderr();
+    std::string out = test::WithPipedKeys(c.keys, [&] { result = EnsureFolder("work"); });
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, c.result) << c.name;
+    EXPECT_EQ(out, c.out) << c.name;
+    EXPECT_EQ(err, c.created ? "created.\n" : "") << c.name;
+    EXPECT_EQ(box.Exists("mbox/work"), c.created) << c.name;
+  }
+}
+
+TEST_F(FoldersTest, EnsureFolderRefusesFilesInTheWay) {
+  box.WriteFile("mbox/plain", "x");
+  testing::internal::CaptureStderr();
+  std::string out = test::WithPipedKeys("", [&] { EXPECT_EQ(EnsureFolder("plain"), 0); });
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "folder already!(" + box.Path("mbox/plain") + ")\a\n");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(EnsureFolder("inbox"), 1);
+}
+
+TEST_F(FoldersTest, MakeFolderScreensNames) {
+  struct Case {
+    const char* name;
+    std::string keys;
+    std::string out;
+    std::string err;
+    std::string made;  // "" : nothing made
+  };
+  const std::vector<Case> cases = {
+      {"empty answer", "\n", "New Folder name:\r\n", "", ""},
+      {"plain", "work\n", "New Folder name:work\r\nMaking folder 'work'\n", "", "work"},
+      {"cut at eight", "abcdefghij\n", "New Folder name:abcdefgh\r\nMaking folder 'abcdefgh'\n", "", "abcdefgh"},
+      {"dot dot", "..\n", "New Folder name:..\r\n", "folder name error!(..)\a\n", ""},
+      {"hidden", ".x\n", "New Folder name:.x\r\n", "folder name error!(.x)\a\n", ""},
+      {"separator", "a/b\n", "New Folder name:a/b\r\n", "folder name error!(a/b)\a\n", ""},
+      {"blanks only", "  \n", "New Folder name:  \r\n", "folder name error!(  )\a\n", ""},
+  };
+  for (const Case& c : cases) {
+    auto before = box.List("mbox");
+    testing::internal::CaptureStderr();
+    std::string out = test::WithPipedKeys(c.keys, [] { MakeFolder(); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.name;
+    EXPECT_EQ(out, c.out) << c.name;
+    auto after = box.List("mbox");
+    if (c.made.empty()) {
+      EXPECT_EQ(after, before) << c.name;
+    } else {
+      EXPECT_TRUE(box.Exists("mbox/" + c.made)) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillo
