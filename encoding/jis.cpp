@@ -1,0 +1,279 @@
+#include "encoding/jis.h"
+
+#include <array>
+#include <cstring>
+
+#include "encoding/byte_classes.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr unsigned char kEsc = 0x1B;
+constexpr unsigned char kShiftOut = 0x0E;  // half-width katakana on
+constexpr unsigned char kShiftIn = 0x0F;   // half-width katakana off
+
+// A line end never pairs with the byte before it, so a broken double-byte
+// character at the end of a line cannot swallow the line feed and merge two
+// lines.
+constexpr bool IsLineEnd(unsigned char c) { return c == '\n' || c == '\r'; }
+
+// Byte-indexed tables for the arithmetic mapping, so the inner loops do two
+// lookups per character instead of branching on ranges.
+struct JisTables {
+  std::array<unsigned char, 256> lead{};       // JIS first byte -> Shift_JIS lead
+  std::array<unsigned char, 256> trailOdd{};   // JIS second byte, odd first byte
+  std::array<unsigned char, 256> trailEven{};  // JIS second byte, even first byte
+};
+
+constexpr JisTables MakeJisTables() {
+  JisTables t;
+  for (unsigned j = 0x21; j <= 0x7E; ++j) {
+    t.lead[j] = static_cast<unsigned char>((j + 1) / 2 + (j <= 0x5E ? 0x70 : 0xB0));
+    t.trailOdd[j] = static_cast<unsigned char>(j + (j < 0x60 ? 0x1F : 0x20));
+    t.trailEven[j] = static_cast<unsigned char>(j + 0x7E);
+  }
+  return t;
+}
+
+// For Shift_JIS: the odd JIS row that a lead byte starts from, and for a
+// second byte its JIS column with bit 7 set when the row is the even one.
+struct SjisTables {
+  std::array<unsigned char, 256> oddRow{};
+  std::array<unsigned char, 256> column{};
+};
+
+constexpr SjisTables MakeSjisTables() {
+  SjisTables t;
+  for (unsigned s = 0x81; s <= 0x9F; ++s) t.oddRow[s] = static_cast<unsigned char>((s - 0x70) * 2 - 1);
+  for (unsigned s = 0xE0; s <= 0xEF; ++s) t.oddRow[s] = static_cast<unsigned char>((s - 0xB0) * 2 - 1);
+  for (unsigned s = 0x40; s <= 0x7E; ++s) t.column[s] = static_cast<unsigned char>(s - 0x1F);
+  for (unsigned s = 0x80; s <= 0x9E; ++s) t.column[s] = static_cast<unsigned char>(s - 0x20);
+  for (unsigned s = 0x9F; s <= 0xFC; ++s) t.column[s] = static_cast<unsigned char>(0x80 | (s - 0x7E));
+  return t;
+}
+
+constexpr JisTables kJis = MakeJisTables();
+constexpr SjisTables kSjis = MakeSjisTables();
+
+// Output is gathered in a stack block and handed to the string in pieces, so
+// a byte costs a store rather than a capacity check. Callers reserve room for
+// the few bytes of one step before writing them.
+class ByteSink {
+ public:
+  explicit ByteSink(std::string& out) : out_(out) {}
+  ~ByteSink() { Flush(); }
+  ByteSink(const ByteSink&) = delete;
+  ByteSink& operator=(const ByteSink&) = delete;
+
+  void Room(size_t n) {
+    if (used_ + n > kSize) Flush();
+  }
+  void Put(unsigned char c) { block_[used_++] = static_cast<char>(c); }
+  void Put(unsigned char a, unsigned char b, unsigned char c) {
+    Put(a);
+    Put(b);
+    Put(c);
+  }
+  void PutCode(std::uint16_t code) {
+    Put(static_cast<unsigned char>(code >> 8));
+    Put(static_cast<unsigned char>(code & 0xFF));
+  }
+  void Append(const unsigned char* p, size_t n) {
+    if (n > kSize - used_) {
+      Flush();
+      if (n > kSize / 2) {
+        out_.append(reinterpret_cast<const char*>(p), n);
+        return;
+      }
+    }
+    std::memcpy(block_ + used_, p, n);
+    used_ += n;
+  }
+  void Flush() {
+    out_.append(block_, used_);
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kSize = 4096;
+  std::string& out_;
+  char block_[kSize];
+  size_t used_ = 0;
+};
+
+class JisDecoder {
+ public:
+  JisDecoder(std::string_view jis, std::string& out)
+      : p_(reinterpret_cast<const unsigned char*>(jis.data())), n_(jis.size()), sink_(out) {}
+
+  void Run() {
+    while (i_ < n_) {
+      sink_.Room(4);
+      if (p_[i_] == kEsc) {
+        Escape();
+      } else if (!doubleByte_ && !kana_) {
+        CopyPlainRun();
+      } else {
+        Ordinary();
+      }
+    }
+  }
+
+ private:
+  unsigned char Shifted(unsigned char c) const { return kana_ ? static_cast<unsigned char>(c | 0x80) : c; }
+  void PutEsc() { sink_.Put(Shifted(kEsc)); }
+
+  void Escape() {
+    size_t rest = n_ - i_;
+    unsigned char next = rest > 1 ? p_[i_ + 1] : 0;
+    if (next == '$') {
+      if (rest == 2) {
+        PutEsc();
+        i_ += 1;  // the '$' follows as an ordinary byte
+      } else if (p_[i_ + 2] == '@' || p_[i_ + 2] == 'B') {
+        doubleByte_ = true;
+        i_ += 3;
+      } else {
+        i_ += 2;  // ESC $ dropped; the byte after it is taken as it is
+        Ordinary();
+      }
+    } else if (next == '(') {
+      if (rest > 2 && (p_[i_ + 2] == 'B' || p_[i_ + 2] == 'J' || p_[i_ + 2] == 'H')) {
+        doubleByte_ = false;
+        i_ += 3;
+      } else {
+        PutEsc();
+        i_ += 1;  // the '(' follows as an ordinary byte
+      }
+    } else {
+      i_ += 1;  // a lone ESC is dropped
+    }
+  }
+
+  // Text outside any mode is copied as it is up to the next control byte
+  // that changes a mode.
+  void CopyPlainRun() {
+    size_t j = i_;
+    while (j < n_ && p_[j] != kEsc && p_[j] != kShiftOut && p_[j] != kShiftIn) ++j;
+    if (j == i_) {
+      Ordinary();
+      return;
+    }
+    sink_.Append(p_ + i_, j - i_);
+    i_ = j;
+  }
+
+  void Ordinary() {
+    unsigned char c = p_[i_];
+    if (doubleByte_ && c >= 0x21 && c <= 0x7F) {
+      if (i_ + 1 == n_ || IsLineEnd(p_[i_ + 1])) {
+        sink_.Put(Shifted(c));  // half a character: kept as it came
+        i_ += 1;
+        return;
+      }
+      std::uint16_t code = JisCodeToSjis(c, p_[i_ + 1]);
+      sink_.PutCode(code ? code : kSjisGeta);
+      i_ += 2;
+      return;
+    }
+    if (c == kShiftOut) {
+      kana_ = true;
+    } else if (c == kShiftIn) {
+      kana_ = false;
+    } else {
+      sink_.Put(IsLineEnd(c) ? c : Shifted(c));
+    }
+    i_ += 1;
+  }
+
+  const unsigned char* p_;
+  size_t n_;
+  size_t i_ = 0;
+  bool doubleByte_ = false;
+  bool kana_ = false;
+  ByteSink sink_;
+};
+
+}  // namespace
+
+std::uint16_t JisCodeToSjis(unsigned char j1, unsigned char j2) {
+  unsigned char lead = kJis.lead[j1];
+  unsigned char trail = (j1 & 1) ? kJis.trailOdd[j2] : kJis.trailEven[j2];
+  if (lead == 0 || trail == 0) return 0;
+  return static_cast<std::uint16_t>(lead << 8 | trail);
+}
+
+std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2) {
+  unsigned char row = kSjis.oddRow[s1];
+  unsigned char column = kSjis.column[s2];
+  if (row == 0 || column == 0) return 0;
+  if (column & 0x80) ++row;
+  return static_cast<std::uint16_t>(row << 8 | (column & 0x7F));
+}
+
+void SjisToJis(std::string_view sjis, std::string& out) {
+  out.clear();
+  out.reserve(sjis.size() + 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(sjis.data());
+  const size_t n = sjis.size();
+  ByteSink sink(out);
+  bool doubleByte = false;
+  size_t i = 0;
+  while (i < n) {
+    sink.Room(5);
+    unsigned char c = p[i];
+    if (IsSjisLeadByte(c)) {
+      if (!doubleByte) {
+        sink.Put(kEsc, '$', 'B');
+        doubleByte = true;
+      }
+      std::uint16_t code = 0;
+      if (i + 1 < n && !IsLineEnd(p[i + 1])) {
+        code = SjisCodeToJis(c, p[i + 1]);
+        i += 2;
+      } else {
+        i += 1;  // half a character at the end of the text or line
+      }
+      sink.PutCode(code ? code : kJisGeta);
+      continue;
+    }
+    if (doubleByte) {
+      sink.Put(kEsc, '(', 'B');
+      doubleByte = false;
+    }
+    if (c < 0x80) {
+      size_t j = i + 1;
+      while (j < n && p[j] < 0x80) ++j;
+      sink.Append(p + i, j - i);
+      i = j;
+    } else {
+      sink.Put(static_cast<unsigned char>(c & 0x7F));
+      ++i;
+    }
+  }
+  if (doubleByte) {
+    sink.Room(3);
+    sink.Put(kEsc, '(', 'J');
+  }
+}
+
+std::string SjisToJis(std::string_view sjis) {
+  std::string out;
+  SjisToJis(sjis, out);
+  return out;
+}
+
+void JisToSjis(std::string_view jis, std::string& out) {
+  out.clear();
+  out.reserve(jis.size());
+  JisDecoder(jis, out).Run();
+}
+
+std::string JisToSjis(std::string_view jis) {
+  std::string out;
+  JisToSjis(jis, out);
+  return out;
+}
+
+}  // namespace quillo

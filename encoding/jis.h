@@ -1,0 +1,37 @@
+// Conversion between Shift_JIS (files, console, editor) and 7-bit JIS with
+// escape sequences (ISO-2022-JP, the wire form).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+// The mark written for a character that has no form on the other side.
+constexpr std::uint16_t kJisGeta = 0x222E;
+constexpr std::uint16_t kSjisGeta = 0x81AC;
+
+// One JIS X 0208 code (both bytes 0x21-0x7E) as a Shift_JIS pair, high byte
+// first; 0 when the code is outside that range.
+std::uint16_t JisCodeToSjis(unsigned char j1, unsigned char j2);
+
+// One Shift_JIS double-byte character as a JIS X 0208 code; 0 when the pair
+// has no JIS form (lead byte 0xF0 and above, or a bad second byte).
+std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2);
+
+// Shift_JIS to JIS: ESC $ B before a run of double-byte characters, ESC ( B
+// when a single-byte character follows it, ESC ( J when the text ends inside
+// it. A half-width katakana byte loses its top bit. A character without a JIS
+// form becomes the geta mark. `out` is replaced.
+void SjisToJis(std::string_view sjis, std::string& out);
+std::string SjisToJis(std::string_view sjis);
+
+// JIS to Shift_JIS. Understands ESC $ @ and ESC $ B (double-byte on), ESC ( B,
+// ESC ( J and ESC ( H (off), SO and SI (half-width katakana on and off).
+// Malformed escapes are resolved byte by byte, never by failing; the result is
+// never longer than the input. `out` is replaced.
+void JisToSjis(std::string_view jis, std::string& out);
+std::string JisToSjis(std::string_view jis);
+
+}  // namespace quillo
