@@ -1,11 +1,163 @@
 #include "app/dispatch.h"
 
+#include <cstdlib>
+#include <string_view>
+
+#include "app/options.h"
+#include "console/line_input.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "settings/job_options.h"
+#include "settings/settings.h"
+#include "store/choose.h"
+#include "store/listing.h"
+#include "store/move.h"
+
 namespace quillo {
 
-// The jobs are wired in as their subsystems land.
+namespace {
+
+constexpr size_t kSendToAnswer = 60;
+constexpr size_t kInsertFileAnswer = 78;
+
+bool Is(const std::string& word, std::string_view code) { return EqualsIgnoreCase(word, code); }
+
+// Network jobs are refused when the probe failed at start-up.
+bool RefusedWithoutNetwork(const char* cannot) {
+  if (!GetJobOptions().networkUnavailable) return false;
+  WriteErr("Network Driver not detect!\r\n");
+  WriteErr(cannot);
+  return true;
+}
+
+// A password typed once stays in the settings for the rest of the run.
+void AskPasswordIfEmpty() {
+  if (GetSettings().passwd.empty()) PromptPassword();
+}
+
+void SendJob() {
+  WriteOut("Send mail\n");
+  // job call added with the sending work: SendOutbox(LocalHostName())
+}
+
+void ReceiveJob() {
+  WriteOut("Get mail\n");
+  AskPasswordIfEmpty();
+  // job call added with the receiving work: ReceiveMail(GetSettings().passwd, "inbox")
+}
+
+void AskSendTo(JobOptions& job) {
+  if (!job.sendTo.empty()) {
+    PrintOut("Send to:%s\n", job.sendTo.c_str());
+    return;
+  }
+  WriteOut("Send to:");
+  LineInput(job.sendTo, kSendToAnswer);
+  if (job.sendTo.empty()) {
+    // call added with the address-book work: SelectAddress(job.sendTo)
+  }
+}
+
+void DraftJob(bool withInsert) {
+  JobOptions& job = GetJobOptions();
+  WriteOut("Create send mail\n");
+  AskSendTo(job);
+  if (withInsert && job.insertFile.empty()) {
+    WriteOut("Insert File:");
+    LineInput(job.insertFile, kInsertFileAnswer);
+  }
+  // job call added with the drafting work: DraftNewMessage(job.sendTo, LocalHostName(), job.insertFile)
+  job.insertFile.clear();
+  job.sendTo.clear();
+}
+
+void ListJob() {
+  JobOptions& job = GetJobOptions();
+  if (job.targetFolder.empty()) {
+    // Without a folder the current directory is the listing, for the rest of the run.
+    GetSettings().mailbox = ".";
+    job.targetFolder = ".";
+  }
+  ListFolder(job.targetFolder, job.sortByDate);
+}
+
+void MoveJob() {
+  JobOptions& job = GetJobOptions();
+  WriteOut("Move mail\n");
+  if (job.targetFolder.empty()) {
+    WriteOut("Select Target!\n");
+    if (ChooseFolder(job.targetFolder) <= 0) {
+      FlushOut();
+      std::exit(1);
+    }
+  }
+  MoveMatching(job.targetFile, job.targetFolder);
+}
+
+void FollowUpJob() {
+  WriteOut("Follow mail\n");
+  // job call added with the follow-up work: DraftFollowUp(GetJobOptions().targetFile, LocalHostName())
+}
+
+void HeaderListJob() {
+  // Without a network the cached list is shown, and no password is needed.
+  if (!GetJobOptions().networkUnavailable) AskPasswordIfEmpty();
+  // job call added with the header-list work:
+  // ShowServerHeaders(GetSettings().passwd, job.headerFileGiven, job.targetFile)
+}
+
+void UnloadJob() {
+  WriteOut("Unload mail\n");
+  AskPasswordIfEmpty();
+  // job call added with the unload work: UnloadMail(GetSettings().passwd)
+}
+
+}  // namespace
+
+std::string& LocalHostName() {
+  static std::string name;
+  return name;
+}
+
+// The blocks are not exclusive: "b" runs the send block and then the receive block.
 int Dispatch(const std::string& word) {
-  (void)word;
-  return 0;
+  int result = 0;
+  if (Is(word, "s") || Is(word, "b")) {
+    if (RefusedWithoutNetwork("cannot sending!\r\n")) return 1;
+    SendJob();
+    result = 1;
+  }
+  if (Is(word, "g") || Is(word, "b")) {
+    if (RefusedWithoutNetwork("cannot getting!\r\n")) return 1;
+    ReceiveJob();
+    result = 1;
+  }
+  if (Is(word, "w") || Is(word, "i")) {
+    DraftJob(Is(word, "i"));
+    result = 1;
+  }
+  if (Is(word, "l")) {
+    ListJob();
+    result = 1;
+  }
+  if (Is(word, "m")) {
+    MoveJob();
+    result = 1;
+  }
+  if (Is(word, "f")) {
+    FollowUpJob();
+    result = 1;
+  }
+  if (Is(word, "h")) {
+    HeaderListJob();
+    result = 1;
+  }
+  if (Is(word, "u")) {
+    if (RefusedWithoutNetwork("cannot getting!\r\n")) return 1;
+    UnloadJob();
+    return 1;
+  }
+  return result;
 }
 
 }  // namespace quillo

@@ -30,11 +30,11 @@ int CreateAfterConsent(const std::string& prompt, const std::string& path) {
   return 1;
 }
 
+}  // namespace
+
 bool IsMessageName(const std::string& name) {
   return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".txt") == 0;
 }
-
-}  // namespace
 
 int EnsureFolder(const std::string& folder) {
   const std::string& mailbox = GetSettings().mailbox;

@@ -16,6 +16,9 @@ std::string NewMessagePath(const std::string& folder, int number);
 // be created after asking), 0 otherwise.
 int EnsureFolder(const std::string& folder);
 
+// True when `name` ends in ".txt", in any letter case.
+bool IsMessageName(const std::string& name);
+
 // The number of message files ("*.txt" in any letter case, regular files only).
 int CountMessages(const std::string& folder);
 

@@ -5,11 +5,16 @@
 
 namespace quillo {
 
-// Moves the file at `source` into the folder `folder` of the mailbox, keeping
-// its name unless that name is taken there (then it gets the folder's next
-// free "%04d.TXT"). The source is deleted only after a complete copy.
-// Returns 0 on success, 1 on failure (after "mail move error!(%s)\n").
-int MoveMessage(const std::string& source, const std::string& folder);
+// How a moved file is named in its new folder.
+enum class MoveName {
+  kKeep,      // its own name, or the next free "%04d.TXT" when that is taken
+  kNumbered,  // always the next free "%04d.TXT" (a file filed as a new message)
+};
+
+// Moves the file at `source` into the folder `folder` of the mailbox. The
+// source is deleted only after a complete copy. Returns 0 on success, 1 on
+// failure (after "mail move error!(%s)\n"; the source stays where it was).
+int MoveMessage(const std::string& source, const std::string& folder, MoveName naming = MoveName::kKeep);
 
 // Moves every file matching `pattern` ("*" and "?" in its last part, letters
 // compared without regard to case) into `folder`, in name order. A plain path

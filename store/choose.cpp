@@ -1,0 +1,93 @@
+#include "store/choose.h"
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "console/line_input.h"
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "settings/settings.h"
+#include "store/folders.h"
+#include "store/mail_list.h"
+#include "store/sort.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr size_t kChoiceLength = 3;
+
+// The mailbox's folders in name order: every directory not beginning with ".".
+std::optional<MailList> ListFolders() {
+  std::vector<DirEntry> entries;
+  ListDirectory(GetSettings().mailbox, entries);
+  MailList list;
+  try {
+    list.reserve(std::max<size_t>(entries.size(), 1));
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  for (DirEntry& e : entries) {
+    if (e.kind != PathKind::kDirectory || e.name[0] == '.') continue;
+    list.push_back({std::move(e.name), {}});
+  }
+  SortListByName(list, static_cast<int>(list.size()));
+  for (ListEntry& entry : list) entry.text = entry.name;
+  return list;
+}
+
+void ShowFolderPage(const MailList& list, int first, int rows) {
+  const int count = static_cast<int>(list.size());
+  WriteOut("--------------------\n");
+  for (int i = 0; i < rows && first + i < count; ++i) {
+    PrintOut("%d %s\n", first + i + 1, list[static_cast<size_t>(first + i)].name.c_str());
+  }
+  WriteOut("--------------------\n");
+  WriteOut("Select Folder\n");
+  WriteOut("Select:");
+}
+
+}  // namespace
+
+int ChooseFolder(std::string& folder) {
+  std::optional<MailList> list = ListFolders();
+  if (!list) return 0;
+  const int count = static_cast<int>(list->size());
+  const int rows = std::max(GetSettings().lines - 3, 1);
+  int first = 0;
+  for (;;) {
+    ShowFolderPage(*list, first, rows);
+    std::string line;
+    // Escape, or input that has ended, still judges what was typed, but can
+    // only leave the selection: it is never asked again.
+    const bool ended = LineInput(line, kChoiceLength) < 0;
+    const long n = DecimalValue(line);
+    if (n >= 1 && n <= count) {
+      folder = (*list)[static_cast<size_t>(n - 1)].name;
+      return static_cast<int>(n);
+    }
+    if (line == "+") {
+      first += rows;
+      if (first >= count) first = std::max(count - 1, 0);
+    } else if (line == "-") {
+      first -= rows;
+      if (first < 0) first = 0;
+    }
+    if (line == "0" || EqualsIgnoreCase(line, "q") || ended) return 0;
+  }
+}
+
+void RemoveFolder() {
+  std::string folder;
+  if (ChooseFolder(folder) <= 0) return;
+  if (!RemoveDirectory(FolderPath(folder))) {
+    WriteErr("Folder Remove error!\r\n");
+    return;
+  }
+  PrintOut("Folder %s Removed\r\n", folder.c_str());
+}
+
+}  // namespace quillo

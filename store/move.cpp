@@ -1,0 +1,114 @@
+#include "store/move.h"
+
+#include <cctype>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/text_file.h"
+#include "store/folders.h"
+#include "store/mail_list.h"
+#include "store/sort.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr size_t kCopyBlock = 65536;
+
+// Where a moved file goes: its own name in the folder, or the folder's next
+// free number when that name is taken (in any letter case) or not wanted.
+std::string Destination(const std::string& source, const std::string& folder, MoveName naming) {
+  const std::string kept = FolderPath(folder) + "/" + BaseName(source);
+  if (naming == MoveName::kKeep && !BaseName(source).empty() && !ExistsIgnoringCase(kept)) return kept;
+  return NewMessagePath(folder, NextMessageNumber(folder));
+}
+
+// Copies every byte of `in` to `out`; false when any read or write failed.
+bool CopyBytes(InputFile& in, OutputFile& out) {
+  std::string block;
+  while (in.ReadBlock(block, kCopyBlock)) {
+    if (!out.Write(block)) return false;
+  }
+  return !in.HadError();
+}
+
+int MoveFailed(const std::string& source) {
+  PrintOut("mail move error!(%s)\n", source.c_str());
+  return 1;
+}
+
+char Folded(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// "*" matches any run of characters and "?" any one; letters match in either case.
+bool MatchesWildcard(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0;
+  size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+int MoveMessage(const std::string& source, const std::string& folder, MoveName naming) {
+  const std::string destination = Destination(source, folder, naming);
+  PrintOut("File Moveing %s->%s\n", source.c_str(), destination.c_str());
+
+  // The source is opened first, so a failed move never leaves an empty file
+  // behind in the target folder.
+  InputFile in;
+  if (StatPath(source) != PathKind::kFile || !in.Open(source, false)) return MoveFailed(source);
+  OutputFile out;
+  if (!out.Open(destination, OutputFile::Mode::kCreateExclusive)) return MoveFailed(source);
+
+  // Only a complete copy may replace the source.
+  const bool copied = CopyBytes(in, out);
+  if (!out.Close() || !copied) {
+    RemoveFile(destination);
+    return MoveFailed(source);
+  }
+  in.Close();
+  if (!RemoveFile(source)) {
+    // Keeping the message in one place only: the copy goes again.
+    RemoveFile(destination);
+    return MoveFailed(source);
+  }
+  return 0;
+}
+
+void MoveMatching(const std::string& pattern, const std::string& folder) {
+  WriteOut("Searching");
+  const size_t slash = pattern.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+  const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+
+  std::vector<DirEntry> entries;
+  if (!ListDirectory(directory.empty() ? "." : directory, entries)) return;
+  MailList list;
+  for (DirEntry& e : entries) {
+    if (e.kind != PathKind::kFile || !MatchesWildcard(namePattern, e.name)) continue;
+    WriteOut(".");
+    list.push_back({std::move(e.name), {}});
+  }
+  if (list.empty()) return;
+  WriteOut(".\n");
+  SortListByName(list, static_cast<int>(list.size()));
+  for (const ListEntry& entry : list) MoveMessage(directory + entry.name, folder);
+}
+
+}  // namespace quillo
