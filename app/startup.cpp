@@ -4,12 +4,15 @@
 #include "app/options.h"
 #include "console/line_input.h"
 #include "console/menu.h"
+#include "encoding/header_file.h"
 #include "net/transport.h"
+#include "platform/files.h"
 #include "platform/output.h"
 #include "platform/process.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
+#include "store/move.h"
 
 namespace quillo {
 
@@ -23,7 +26,16 @@ void PromptPassword() {
 
 namespace {
 
-void ImportMimeFile(const std::string& file) { (void)file; }
+// Files a message saved elsewhere into "inbox" with its header decoded. The
+// given file itself stays; every failure has been reported where it happened.
+void ImportMimeFile(const std::string& file) {
+  const std::string decoded = GetSettings().tmp + "/tmp.txt";
+  if (DecodeHeaderFile(file, decoded) != 0) {
+    RemoveFile(decoded);  // an incomplete decoding is no message
+    return;
+  }
+  MoveMessage(decoded, "inbox", MoveName::kNumbered);
+}
 
 bool VersionRequested(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
