@@ -7,6 +7,8 @@
 #include "console/line_input.h"
 #include "platform/output.h"
 #include "platform/strings.h"
+#include "pop/receive.h"
+#include "pop/unload.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/choose.h"
@@ -43,7 +45,7 @@ void SendJob() {
 void ReceiveJob() {
   WriteOut("Get mail\n");
   AskPasswordIfEmpty();
-  // job call added with the receiving work: ReceiveMail(GetSettings().passwd, "inbox")
+  ReceiveMail(GetSettings().passwd, "inbox");
 }
 
 void AskSendTo(JobOptions& job) {
@@ -102,14 +104,14 @@ void FollowUpJob() {
 void HeaderListJob() {
   // Without a network the cached list is shown, and no password is needed.
   if (!GetJobOptions().networkUnavailable) AskPasswordIfEmpty();
-  // job call added with the header-list work:
-  // ShowServerHeaders(GetSettings().passwd, job.headerFileGiven, job.targetFile)
+  const JobOptions& job = GetJobOptions();
+  ShowServerHeaders(GetSettings().passwd, job.headerFileGiven, job.targetFile);
 }
 
 void UnloadJob() {
   WriteOut("Unload mail\n");
   AskPasswordIfEmpty();
-  // job call added with the unload work: UnloadMail(GetSettings().passwd)
+  UnloadMail(GetSettings().passwd);
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+#include "pop/header_list.h"
+
+#include <algorithm>
+#include <cctype>
+#include <new>
+
+#include "encoding/header_file.h"
+#include "net/transport.h"
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "pop/cache_file.h"
+#include "pop/header_cache.h"
+#include "pop/pop_commands.h"
+#include "settings/settings.h"
+#include "store/summary.h"
+
+namespace quillo {
+
+namespace {
+
+// More messages than this are taken for a broken STAT reply or cache, not
+// for a list worth allocating.
+constexpr int kMostEntries = 1'000'000;
+
+// Where the summary text begins in a short summary line (column 12).
+constexpr size_t kSummaryTextColumn = 11;
+
+bool LongLayout() { return GetSettings().Reciveheadlong != 0; }
+
+// Removes the files a TOP download leaves in the tmp directory.
+struct TopFiles {
+  std::string raw = TemporaryPath("TMP.TXT");
+  std::string decoded = TemporaryPath("tmp2.txt");
+  ~TopFiles() {
+    RemoveFile(raw);
+    RemoveFile(decoded);
+  }
+};
+
+}  // namespace
+
+HeaderList& GetHeaderList() {
+  static HeaderList list;
+  return list;
+}
+
+void ReleaseHeaderList() { HeaderList().swap(GetHeaderList()); }
+
+bool AllocateHeaderList(int count) {
+  ReleaseHeaderList();
+  if (count < 0) count = 0;
+  try {
+    if (count > kMostEntries) throw std::bad_alloc();
+    GetHeaderList().resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    ReleaseHeaderList();
+    WriteOut("Not memory!\n");
+    return false;
+  }
+  return true;
+}
+
+const char* HeaderColumnHeading() {
+  return LongLayout() ? "-No-|-Size--|-From----------|-Subject------------------------------------------\n"
+                      : "-No-|-From----------|-Subject----------\n";
+}
+
+std::string MakeDisplayLine(int number, long size, std::string_view summaryText) {
+  std::string line;
+  if (LongLayout()) {
+    std::string kb = size > 0 ? Format("%3ld", std::max(1L, size / 1024)) : std::string("  ?");
+    line = Format("%4d (%sKB)", number, kb.c_str());
+    line += summaryText.substr(0, kLongSummaryText);
+  } else {
+    line = Format("%4d", number);
+    line += summaryText.substr(0, kShortSummaryText);
+  }
+  return Capped(line, kDisplayLineMax + 1);
+}
+
+std::string Renumbered(int number, std::string_view line) {
+  size_t digits = 0;
+  while (digits < line.size() && line[digits] == ' ') ++digits;
+  const size_t numberStart = digits;
+  while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+  std::string_view rest;
+  if (digits > numberStart) rest = line.substr(digits);
+  else if (line.size() > 4) rest = line.substr(4);  // no number field: the first four columns held it
+  return Capped(Format("%4d", number) + std::string(rest), kDisplayLineMax + 1);
+}
+
+void PopListSizes(int count) {
+  std::string reply;
+  NetSendLine("LIST\r\n");
+  if (!PopReadReply(reply)) {
+    PrintErr("POP Protcol error!(LIST)[%s]\a\n", reply.c_str());
+    return;
+  }
+  HeaderList& list = GetHeaderList();
+  // A message the listing leaves out keeps its unknown size: it is still on
+  // the server, not taken.
+  std::string line;
+  while (NetRecvLine(line) > 0 && line != ".\r\n") {
+    size_t blank = line.find(' ');
+    if (blank == std::string::npos) continue;
+    long number = DecimalValue(std::string_view(line).substr(0, blank));
+    long size = DecimalValue(std::string_view(line).substr(blank + 1));
+    if (number < 1 || number > count || static_cast<size_t>(number) > list.size()) continue;
+    if (size > 0) list[static_cast<size_t>(number - 1)].size = size;
+  }
+}
+
+int FetchHeaderLine(int number, long size, std::string& line) {
+  std::string reply;
+  NetSendLine("TOP %d 4\r\n", number);
+  if (!PopReadReply(reply)) {
+    PrintErr("POP Protcol error!(TOP %d)[%s]\a\n", number, reply.c_str());
+    return 0;
+  }
+  TopFiles files;
+  if (!PopSaveBody(files.raw)) return 0;
+  if (DecodeHeaderFile(files.raw, files.decoded) != 0) return 0;
+  // The number is cut away with the first columns; 0 keeps those columns
+  // four wide whatever the message number.
+  std::string summary;
+  if (MakeSummary(summary, 0, files.decoded, DateForm::kShort) <= 0) return 0;
+  std::string_view text = summary;
+  text = text.size() > kSummaryTextColumn ? text.substr(kSummaryTextColumn) : std::string_view();
+  line = MakeDisplayLine(number, size, text);
+  return 1;
+}
+
+int BuildHeaderList(int count) {
+  if (!AllocateHeaderList(count)) return 1;
+  PopListSizes(count);
+  KeyValueFile cache(HeaderCachePath());
+  cache.Load();
+  HeaderList& list = GetHeaderList();
+  for (int k = 1; k <= count; ++k) {
+    HeaderEntry& entry = list[static_cast<size_t>(k - 1)];
+    std::string line;
+    if (entry.SizeKnown()) line = TrustedCacheLine(cache, k, entry.size);
+    if (line.empty()) {
+      PrintOut("Getting header %d/%d\n", k, count);
+      if (!FetchHeaderLine(k, entry.size, line)) {
+        WriteOut("Header Recive Error!\n");
+        // A list with lines missing must be neither shown nor saved.
+        ReleaseHeaderList();
+        return 1;
+      }
+    }
+    entry.line = Renumbered(k, line);
+  }
+  return 0;
+}
+
+}  // namespace quillo

@@ -1,0 +1,68 @@
+// The list of the messages waiting on the server, one display line each,
+// filled from LIST, the header cache and TOP.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillo {
+
+// A size LIST did not give (refused, or the message missing from the
+// listing). Such an entry is still selectable; it is never trusted to the
+// cache nor saved in it.
+constexpr long kSizeUnknown = -1;
+// A taken entry (retrieved or deleted in this run) has size 0.
+constexpr long kSizeTaken = 0;
+
+// A display line holds at most this many bytes.
+constexpr size_t kDisplayLineMax = 87;
+// What a short and a long display line keep of the summary text.
+constexpr size_t kShortSummaryText = 35;
+constexpr size_t kLongSummaryText = 66;
+
+struct HeaderEntry {
+  long size = kSizeUnknown;
+  std::string line;
+
+  bool Taken() const { return size == kSizeTaken; }
+  bool SizeKnown() const { return size > 0; }
+};
+
+// Entry i describes server message i + 1.
+using HeaderList = std::vector<HeaderEntry>;
+
+// The one HeaderList of the process: built by each job that needs it and
+// released at the job's end.
+HeaderList& GetHeaderList();
+void ReleaseHeaderList();
+
+// Makes an empty list for `count` messages; false (after printing
+// "Not memory!\n") when it cannot be had.
+bool AllocateHeaderList(int count);
+
+// The column heading of the current layout (Reciveheadlong).
+const char* HeaderColumnHeading();
+
+// A display line for `number` in the current layout from the summary text
+// (a blank, the sender in 15 columns, a blank, the subject).
+std::string MakeDisplayLine(int number, long size, std::string_view summaryText);
+
+// A stored line with its number field (leading blanks, then digits) replaced
+// by `number` in four columns. The rest, which begins with the blank before
+// the sender or before the size, is kept whatever the old number's width.
+std::string Renumbered(int number, std::string_view line);
+
+// LIST into the sizes of the list's `count` entries. A refused LIST leaves
+// them unknown.
+void PopListSizes(int count);
+
+// TOP for `number` into a display line. 1 with `line` set, 0 on failure.
+int FetchHeaderLine(int number, long size, std::string& line);
+
+// Allocates the list for `count` messages and fills it: sizes with LIST,
+// lines from the cache where it is trusted, else with TOP. 0 when every entry
+// has a line, 1 on failure (after printing why).
+int BuildHeaderList(int count);
+
+}  // namespace quillo

@@ -1,0 +1,184 @@
+#include "pop/pop_commands.h"
+
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "encoding/header_file.h"
+#include "encoding/jis.h"
+#include "net/transport.h"
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "platform/text_file.h"
+#include "settings/settings.h"
+#include "store/folders.h"
+#include "store/summary.h"
+
+namespace quillo {
+
+namespace {
+
+// How many numbers a retrieval tries past the one it was given when other
+// runs keep taking them.
+constexpr int kClaimTries = 1000;
+
+// A read that gave no bytes: either the peer is gone, or a NUL byte began
+// the piece (the transport drops it and hands out what precedes it, which is
+// nothing). Only in the second case is there still data to read.
+bool NulPieceOnLiveConnection() { return GetNetSession().recvCount > 0; }
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// Copies one multi-line response into `out`. True when its end line came;
+// false when the connection ended first. Write failures show in `out`.
+bool CopyResponse(OutputFile& out) {
+  char buffer[kRecvBufSize];
+  std::string sjis;
+  bool atLineStart = true;
+  bool endedWithCr = false;  // the last piece was cut right after a CR
+  for (;;) {
+    WriteOut(".");
+    int n = NetRecvLine(buffer, kRecvBufSize);
+    if (n < 0 || (n == 0 && !NulPieceOnLiveConnection())) return false;
+    std::string_view piece(buffer, std::strlen(buffer));
+    // A line cut between its CR and LF: the LF finishes that line, and the
+    // next line begins right after it, inside this piece.
+    if (endedWithCr && !piece.empty() && piece.front() == '\n') {
+      out.Write("\n");
+      piece.remove_prefix(1);
+      atLineStart = true;
+    }
+    if (atLineStart) {
+      if (piece == ".\r\n") return true;
+      // Byte-stuffing: the server doubled a leading dot.
+      if (piece.size() >= 2 && piece[0] == '.' && piece[1] == '.') piece.remove_prefix(1);
+    }
+    JisToSjis(piece, sjis);
+    out.Write(sjis);
+    // Only a CR LF that the reader ended the piece with ends a line; a cut
+    // piece, or one ended by a NUL byte, continues the same line.
+    atLineStart = EndsWith(piece, "\r\n");
+    endedWithCr = !atLineStart && EndsWith(piece, "\r");
+  }
+}
+
+// Creates the message file under the first free number from `fileNumber`
+// on. The create is exclusive, so two runs can never write one file; a
+// number taken meanwhile moves on to the next. The path, or "" on failure.
+std::string ClaimMessageFile(const std::string& folder, int fileNumber) {
+  for (int n = fileNumber, tries = 0; tries < kClaimTries && n >= 0 && n < INT_MAX; ++n, ++tries) {
+    const std::string path = NewMessagePath(folder, n);
+    if (ExistsIgnoringCase(path)) continue;
+    OutputFile file;
+    if (file.Open(path, OutputFile::Mode::kCreateExclusive)) {
+      if (file.Close()) return path;
+      RemoveFile(path);
+      return "";
+    }
+    // Not a clash with another run: the folder takes no new files.
+    if (StatPath(path) == PathKind::kNone) return "";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string TemporaryPath(const char* name) { return GetSettings().tmp + "/" + name; }
+
+bool PopReadReply(std::string& reply) { return NetRecvLine(reply) > 0 && !reply.empty() && reply[0] == '+'; }
+
+int PopLogin(const std::string& user, const std::string& password) {
+  std::string reply;
+  NetSendLine("USER %s\r\n", user.c_str());
+  if (!PopReadReply(reply)) {
+    PrintErr("Login error!(%s)\a\n", user.c_str());
+    return 0;
+  }
+  LogLine("S:PASS " + std::string(password.size(), '*'));
+  LogSwitch(false);
+  NetSendLine("PASS %s\r\n", password.c_str());
+  LogSwitch(true);
+  if (!PopReadReply(reply)) {
+    WriteErr("password error!\a\n");
+    return 0;
+  }
+  return 1;
+}
+
+int PopStat() {
+  std::string reply;
+  NetSendLine("STAT\r\n");
+  if (!PopReadReply(reply)) {
+    PrintErr("POP Protcol error!(STAT)[%s]\a\n", reply.c_str());
+    return 0;
+  }
+  // "+OK count size": the count follows the status word.
+  size_t end = reply.find_first_of(" \t\r\n");
+  if (end == std::string::npos) return 0;
+  long count = DecimalValue(std::string_view(reply).substr(end));
+  return count > 0 ? static_cast<int>(count) : 0;
+}
+
+int PopSaveBody(const std::string& path) {
+  OutputFile out;
+  if (!out.Open(path)) {
+    PrintErr("savefile(%s) open error!\a\n", path.c_str());
+    return 0;
+  }
+  LogSwitch(false);
+  const bool complete = CopyResponse(out);
+  WriteOut("\n");
+  LogSwitch(true);
+  const bool written = out.Close();
+  if (!complete) return 0;
+  if (!written) {
+    PrintErr("savefile(%s) write error!\a\n", path.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag) {
+  std::string reply;
+  NetSendLine("RETR %d\r\n", messageNumber);
+  if (!PopReadReply(reply)) {
+    PrintErr("POP Protcol error!(RETR)[%s]\a\n", reply.c_str());
+    return 0;
+  }
+  const std::string tmpPath = TemporaryPath("tmp.txt");
+  if (!PopSaveBody(tmpPath)) return 0;
+
+  const std::string messagePath = ClaimMessageFile(folder, fileNumber);
+  if (messagePath.empty()) {
+    PrintErr("savefile(%s) open error!\a\n", NewMessagePath(folder, fileNumber).c_str());
+    return 0;
+  }
+  if (DecodeHeaderFile(tmpPath, messagePath) != 0) {
+    // Half a message must not pass for a received one.
+    RemoveFile(messagePath);
+    return 0;
+  }
+  PrintReceivedSummary(messageNumber, messagePath);
+  if (!deleteFlag) return 1;
+  return PopDelete(messageNumber);
+}
+
+int PopDelete(int messageNumber) {
+  std::string reply;
+  NetSendLine("DELE %d\r\n", messageNumber);
+  if (PopReadReply(reply)) return 1;
+  PrintErr("POP Protcol error!(DELE)[%s]\a\n", reply.c_str());
+  return 0;
+}
+
+void PopQuit() {
+  std::string reply;
+  NetSendLine("QUIT\r\n");
+  NetRecvLine(reply);
+  NetClose();
+}
+
+}  // namespace quillo

@@ -1,0 +1,119 @@
+#include "pop/select.h"
+
+#include <climits>
+
+#include "console/line_input.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "pop/header_cache.h"
+#include "pop/header_list.h"
+#include "settings/settings.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr size_t kSelectionInputMax = 40;
+
+// The line editor gives -1 both for Escape and once the input has ended, and
+// only the first is worth another page. Escape on an empty line twice running
+// is taken as the end, so piped answers that run out cannot loop for ever.
+constexpr int kEmptyEscapesToEnd = 2;
+
+enum class LineOutcome { kShowAgain, kEnd };
+
+struct Page {
+  long first = 0;
+  long height = 0;
+  long count = 0;
+
+  void Forward() {
+    first += height;
+    if (first >= count) first = count - 1;
+  }
+  void Back() {
+    first -= height;
+    if (first < 0) first = 0;
+  }
+};
+
+// Writes the heading and the page's entries that are not taken; their number.
+int ShowPage(const Page& page) {
+  WriteOut(HeaderColumnHeading());
+  const HeaderList& list = GetHeaderList();
+  int shown = 0;
+  for (long i = page.first; i < page.first + page.height && i < page.count; ++i) {
+    if (static_cast<size_t>(i) >= list.size()) break;
+    const HeaderEntry& entry = list[static_cast<size_t>(i)];
+    if (entry.Taken()) continue;
+    WriteOut(entry.line + "\n");
+    ++shown;
+  }
+  return shown;
+}
+
+LineOutcome RunTokens(const std::vector<std::string>& tokens, Page& page, const NumberAction& numberAction,
+                      const AllAction& allAction) {
+  std::string_view last;
+  for (const std::string& token : tokens) {
+    last = token;
+    if (int number = TokenNumber(token); number != 0) {
+      numberAction(number);
+    } else if (token == "+") {
+      page.Forward();
+    } else if (token == "-") {
+      page.Back();
+    } else if (EqualsIgnoreCase(token, "q")) {
+      return LineOutcome::kEnd;
+    } else if (EqualsIgnoreCase(token, "a") && allAction) {
+      allAction();
+      return LineOutcome::kShowAgain;
+    }
+  }
+  return last == "0" ? LineOutcome::kEnd : LineOutcome::kShowAgain;
+}
+
+}  // namespace
+
+std::vector<std::string> SelectionTokens(std::string_view line, std::string_view keySet) {
+  std::vector<std::string> tokens;
+  std::string current;
+  for (char c : line) {
+    if (keySet.find(c) != std::string_view::npos) {
+      current += c;
+    } else if (!current.empty()) {
+      tokens.push_back(std::move(current));
+      current.clear();
+    }
+  }
+  if (!current.empty()) tokens.push_back(std::move(current));
+  return tokens;
+}
+
+int TokenNumber(std::string_view token) {
+  // Only the token's own start counts: no blanks are skipped.
+  if (token.empty() || token[0] == ' ') return 0;
+  long value = DecimalValue(token);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < -INT_MAX) return -INT_MAX;
+  return static_cast<int>(value);
+}
+
+void SelectFromHeaderList(int count, const char* prompt, std::string_view keySet, const NumberAction& numberAction,
+                          const AllAction& allAction) {
+  Page page{0, static_cast<long>(GetSettings().lines) - 3, count};
+  int emptyEscapes = 0;
+  while (ShowPage(page) > 0) {
+    WriteOut(prompt);
+    WriteOut("Select:");
+    std::string input;
+    const bool escaped = LineInput(input, kSelectionInputMax, ' ', false) < 0;
+    emptyEscapes = escaped && input.empty() ? emptyEscapes + 1 : 0;
+    if (emptyEscapes >= kEmptyEscapesToEnd) break;
+    if (RunTokens(SelectionTokens(input, keySet), page, numberAction, allAction) == LineOutcome::kEnd) break;
+  }
+  SaveHeaderCache(count);
+  ReleaseHeaderList();
+}
+
+}  // namespace quillo

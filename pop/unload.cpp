@@ -1,0 +1,58 @@
+#include "pop/unload.h"
+
+#include "console/line_input.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "pop/conversation.h"
+#include "pop/header_list.h"
+#include "pop/pop_commands.h"
+#include "pop/select.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr size_t kAnswerMax = 5;
+
+bool InList(int number) { return number >= 1 && static_cast<size_t>(number) <= GetHeaderList().size(); }
+
+void DeleteOne(int number) {
+  WriteOut("Unloading mail\n");
+  if (ConfirmDelete(number) == 1 && InList(number)) GetHeaderList()[static_cast<size_t>(number - 1)].size = kSizeTaken;
+  WriteOut("\n");
+}
+
+}  // namespace
+
+int ConfirmDelete(int number) {
+  WriteOut((InList(number) ? GetHeaderList()[static_cast<size_t>(number - 1)].line : std::string()) + "\n");
+  WriteOut("Realy?(y/[n]):");
+  std::string answer;
+  LineInput(answer, kAnswerMax, ' ', false);
+  if (!EqualsIgnoreCase(answer, "y")) return 0;
+  return PopDelete(number);
+}
+
+int UnloadMail(const std::string& password) {
+  switch (OpenPopConversation(password, false)) {
+    case PopOpening::kOpened:
+      break;
+    case PopOpening::kCannotConnect:
+      ReportCannotConnect();
+      return 0;
+    case PopOpening::kNoGreeting:
+    case PopOpening::kLoginFailed:
+      return 0;
+  }
+  const int count = PopStat();
+  if (count == 0) {
+    WriteOut("no new mail\n");
+  } else if (BuildHeaderList(count) == 0) {
+    // No delete-all: "a" only separates numbers here.
+    SelectFromHeaderList(count, "Select Delete mail.\n", "0123456789+-qQ", DeleteOne, AllAction());
+  }
+  PopQuit();
+  return 1;
+}
+
+}  // namespace quillo
