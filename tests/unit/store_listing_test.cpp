@@ -1,0 +1,128 @@
+#include "store/listing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/output.h"
+#include "settings/job_options.h"
+#include "settings/settings.h"
+#include "tests/support/harness.h"
+
+namespace quillo {
+namespace {
+
+class StoreListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GetSettings() = Settings{};
+    GetSettings().mailbox = box.Path("mbox");
+    GetJobOptions() = JobOptions{};
+    box.MakeDir("mbox/inbox");
+  }
+  void TearDown() override { GetJobOptions() = JobOptions{}; }
+  test::Sandbox box;
+};
+
+MailList Numbered(int count) {
+  MailList list;
+  for (int i = 1; i <= count; ++i) list.push_back({Format("%04d.TXT", i), Format("entry %d", i)});
+  return list;
+}
+
+const std::string kHeading = "\n--No-file|-Date&Time----|-From----------|-Subject&Body-----------------------\n";
+const std::string kRule = "-----------------------------------------------------------------------------\n";
+
+TEST_F(StoreListingTest, PagesInBothDirections) {
+  struct Case {
+    const char* name;
+    int descending;
+    int first;
+    int cursor;
+    std::vector<std::string> rows;  // first and last row of the page
+    size_t rowCount;
+  };
+  const std::vector<Case> cases = {
+      {"first page", 0, 0, 0, {"   1>entry 1\n", "  22 entry 22\n"}, 22},
+      {"last page is short", 0, 22, 25, {"  23 entry 23\n", "  30 entry 30\n"}, 8},
+      {"descending shows the last entry first", 1, 0, 1, {"   1 entry 30\n", "  22 entry 9\n"}, 22},
+      {"descending second page", 1, 22, 29, {"  23 entry 8\n", "  30>entry 1\n"}, 8},
+  };
+  const MailList list = Numbered(30);
+  for (const Case& c : cases) {
+    GetJobOptions().descending = c.descending;
+    const std::string out = test::WithPipedKeys("", [&] { ShowListPage(list, 30, c.first, c.cursor); });
+    ASSERT_EQ(out.substr(0, kHeading.size()), kHeading) << c.name;
+    ASSERT_GE(out.size(), kHeading.size() + kRule.size()) << c.name;
+    EXPECT_EQ(out.substr(out.size() - kRule.size()), kRule) << c.name;
+    const std::string body = out.substr(kHeading.size(), out.size() - kHeading.size() - kRule.size());
+    EXPECT_EQ(static_cast<size_t>(std::count(body.begin(), body.end(), '\n')), c.rowCount) << c.name;
+    EXPECT_EQ(body.substr(0, c.rows[0].size()), c.rows[0]) << c.name;
+    EXPECT_EQ(body.substr(body.size() - c.rows[1].size()), c.rows[1]) << c.name;
+    EXPECT_EQ(std::count(body.begin(), body.end(), '>'), c.cursor >= c.first && c.cursor < c.first + 22 ? 1 : 0)
+        << c.name;
+  }
+}
+
+TEST_F(StoreListingTest, EmptyListShowsHeadingAndRule) {
+  const std::string out = test::WithPipedKeys("", [&] { ShowListPage(MailList{}, 0, 0, 0); });
+  EXPECT_EQ(out, kHeading + kRule);
+}
+
+TEST_F(StoreListingTest, BuildsNameOrderWithProgressAndTexts) {
+  const std::string header = "Date: Mon, 15 Jan 2024 10:30:00 +0900\nFrom: sender\nSubject: subject\n";
+  const std::string longName = "0002-a-name-longer-than-nineteen.txt";
+  for (const std::string name : {"0003.TXT", "12345.TXT", "0001.txt", longName.c_str()})
+    box.WriteFile("mbox/inbox/" + name, header);
+  box.WriteFile("mbox/inbox/notes.doc", header);
+  box.MakeDir("mbox/inbox/dir.txt");
+
+  std::string folderPath;
+  std::optional<MailList> list = NewMailList(folderPath, "inbox");
+  ASSERT_TRUE(list.has_value());
+  EXPECT_EQ(folderPath, box.Path("mbox/inbox"));
+  int count = 0;
+  const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+  EXPECT_EQ(out, "Searching.....\nGetting Header.....\n");
+  ASSERT_EQ(count, 4);
+  const std::string summary = " 24/01/15 10:30          sender subject";
+  const std::vector<ListEntry> expected = {
+      {"0001.txt", "0001" + summary}, {longName, "0002" + summary}, {"0003.TXT", "0003" + summary},
+      {"12345.TXT", "1234" + summary}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ((*list)[i].name, expected[i].name);
+    EXPECT_EQ((*list)[i].text, expected[i].text);
+  }
+
+  // Rebuilding the same list sees what is on disk now.
+  box.WriteFile("mbox/inbox/0000.TXT", header);
+  test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+  EXPECT_EQ(count, 5);
+  EXPECT_EQ((*list)[0].name, "0000.TXT");
+}
+
+TEST_F(StoreListingTest, SenderAndSubjectAreCutInTheirColumns) {
+  box.WriteFile("mbox/inbox/0000.TXT", "Date: Mon, 15 Jan 2024 10:30\nFrom: " + std::string(30, 'f') +
+                                           "\nSubject:" + std::string(60, 's') + "\n");
+  std::string folderPath;
+  std::optional<MailList> list = NewMailList(folderPath, "inbox");
+  ASSERT_TRUE(list.has_value());
+  test::WithPipedKeys("", [&] { BuildMessageList(folderPath, *list); });
+  ASSERT_EQ(list->size(), 1u);
+  EXPECT_EQ((*list)[0].text, "0000 24/01/15 10:30 " + std::string(15, 'f') + " " + std::string(36, 's'));
+}
+
+TEST_F(StoreListingTest, EmptyOrMissingFolderGivesNoEntries) {
+  for (const char* folder : {"inbox", "missing"}) {
+    std::string folderPath;
+    std::optional<MailList> list = NewMailList(folderPath, folder);
+    ASSERT_TRUE(list.has_value());
+    int count = -1;
+    const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+    EXPECT_EQ(count, 0) << folder;
+    EXPECT_EQ(out, "Searching") << folder;
+  }
+}
+
+}  // namespace
+}  // namespace quillo

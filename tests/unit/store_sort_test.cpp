@@ -1,0 +1,112 @@
+#include "store/sort.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/output.h"
+
+namespace quillo {
+namespace {
+
+std::vector<std::string> Names(const MailList& list) {
+  std::vector<std::string> names;
+  for (const auto& e : list) names.push_back(e.name);
+  return names;
+}
+
+// A display text as the message list holds it: file number, long date,
+// sender and subject in their columns.
+ListEntry Entry(const std::string& name, const std::string& date, const std::string& sender,
+                const std::string& subject = "s") {
+  return {name, name.substr(0, 4) + Format(" %14s %15s %s", date.c_str(), sender.c_str(), subject.c_str())};
+}
+
+TEST(StoreSortByName, UnsignedByteOrderAndPrefixesFirst) {
+  MailList list = {{"b.txt", ""},      {"\x82\xa0.txt", ""}, {"A.TXT", ""}, {"0001.TXT0", ""},
+                   {"0001.TXT", ""},   {"a.txt", ""},        {"_x.txt", ""}};
+  SortListByName(list, static_cast<int>(list.size()));
+  EXPECT_EQ(Names(list),
+            (std::vector<std::string>{"0001.TXT", "0001.TXT0", "A.TXT", "_x.txt", "a.txt", "b.txt", "\x82\xa0.txt"}));
+}
+
+TEST(StoreSortByName, OnlyTheFirstCountEntries) {
+  MailList list = {{"c", ""}, {"b", ""}, {"a", ""}};
+  SortListByName(list, 2);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"b", "c", "a"}));
+}
+
+TEST(StoreDateSortKey, CenturyFromTheTwoDigitYear) {
+  struct Case {
+    ListEntry entry;
+    std::string key;
+  };
+  const std::vector<Case> cases = {
+      {Entry("0001.TXT", "99/01/02 03:04", "a"), "1999/01/02 03:04               a s"},
+      {Entry("0002.TXT", "70/01/01 00:00", "a"), "1970/01/01 00:00               a s"},
+      {Entry("0003.TXT", "69/12/31 23:59", "a"), "2069/12/31 23:59               a s"},
+      {Entry("0004.TXT", "24/01/15 10:30", "a"), "2024/01/15 10:30               a s"},
+      // Undated: the number is read from the sender column, when it starts with one.
+      {Entry("0005.TXT", "", "1999x"), "19" + std::string(15, ' ') + std::string(10, ' ') + "1999x s"},
+      {Entry("0006.TXT", "", "75", ""), "19" + std::string(15, ' ') + std::string(13, ' ') + "75 "},
+      {Entry("0007.TXT", "", "abc"), "20" + std::string(15, ' ') + std::string(12, ' ') + "abc s"},
+      // An entry without a summary has no date column at all.
+      {{"0008.TXT", "0008"}, "20"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DateSortKey(c.entry), c.key) << c.entry.name;
+}
+
+TEST(StoreSortByDate, OldestFirstAcrossCenturiesWithUndatedBetween) {
+  MailList list = {
+      Entry("0000.TXT", "24/03/01 12:00", "x"), Entry("0001.TXT", "", "nobody"),
+      Entry("0002.TXT", "99/12/31 23:59", "x"), Entry("0003.TXT", "01/06/01 08:00", "x"),
+      Entry("0004.TXT", "75/01/01 00:00", "x"),
+  };
+  EXPECT_EQ(SortListByDate(list, 5), 5);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"0004.TXT", "0002.TXT", "0001.TXT", "0003.TXT", "0000.TXT"}));
+}
+
+TEST(StoreSortByDate, EqualKeysEndInTheExchangeOrder) {
+  // B1 and B2 have equal keys from the date column on; a stable sort would keep
+  // B1 first, the exchange procedure puts B2 first.
+  MailList list = {Entry("B1.TXT", "24/01/02 00:00", "x"), Entry("B2.TXT", "24/01/02 00:00", "x"),
+                   Entry("A0.TXT", "24/01/01 00:00", "x")};
+  SortListByDate(list, 3);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"A0.TXT", "B2.TXT", "B1.TXT"}));
+}
+
+// The procedure as the folder menu has always run it: keys made afresh for
+// every comparison.
+void ReferenceSort(MailList& list) {
+  for (size_t i = 0; i + 1 < list.size(); ++i) {
+    for (size_t j = i + 1; j < list.size(); ++j) {
+      const std::string a = DateSortKey(list[i]), b = DateSortKey(list[j]);
+      if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), [](char x, char y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+          }))
+        std::swap(list[i], list[j]);
+    }
+  }
+}
+
+TEST(StoreSortByDate, SameOrderAsTheReferenceProcedure) {
+  std::mt19937 rng(42);
+  const std::vector<std::string> dates = {"", "98/05/05 10:00", "24/01/01 00:00", "24/01/01 00:00", "69/01/01 00:00",
+                                          "70/01/01 00:00"};
+  const std::vector<std::string> senders = {"a", "b", "75", "\x82\xa0"};
+  for (int round = 0; round < 50; ++round) {
+    MailList list;
+    const int n = static_cast<int>(rng() % 12);
+    for (int i = 0; i < n; ++i) {
+      list.push_back(Entry(Format("%04d.TXT", i), dates[rng() % dates.size()], senders[rng() % senders.size()],
+                           rng() % 2 ? "s" : "t"));
+    }
+    MailList expected = list;
+    ReferenceSort(expected);
+    SortListByDate(list, n);
+    EXPECT_EQ(Names(list), Names(expected)) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace quillo
