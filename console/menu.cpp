@@ -1,9 +1,279 @@
 #include "console/menu.h"
 
+#include <optional>
+
+#include "console/external.h"
+#include "console/line_input.h"
+#include "console/pager.h"
+#include "console/run_command.h"
+#include "platform/output.h"
+#include "platform/strings.h"
+#include "settings/job_options.h"
+#include "settings/settings.h"
+#include "store/choose.h"
+#include "store/folders.h"
+#include "store/listing.h"
+#include "store/mail_list.h"
+#include "store/move.h"
+#include "store/sort.h"
+
 namespace quillo {
 
-// The menu itself arrives with the folder-menu work; until then the
-// interactive mode ends at once, as if "q" had been typed.
-void MenuLoop(const std::function<int(const std::string&)>& dispatch) { (void)dispatch; }
+namespace {
+
+constexpr size_t kMenuAnswer = 3;
+constexpr const char* kHomeFolder = "inbox";
+constexpr const char* kTrashFolder = "trash";
+constexpr const char* kHelpRule = "--------------------------\n";
+
+// Stored as the Japanese console shows it (Shift_JIS).
+constexpr const char* kHelpText =
+    "num:\x83\x81\x81[\x83\x8b\x95\\\x8e\xa6\n"
+    "+  :\x8e\x9f\x82\xcc\x83y\x81[\x83W\t\t-  :\x91O\x82\xcc\x83y\x81[\x83W\n"
+    "g  :\x83\x81\x81[\x83\x8b\x8e\xf3\x90M\t\ts  :\x83\x81\x81[\x83\x8b\x91\x97\x90M\n"
+    "w  :\x83\x81\x81[\x83\x8b\x8d\xec\x90\xac\t\ti  :\x83\x81\x81[\x83\x8b\x91}\x93\xfc\x8d\xec\x90\xac\n"
+    "m  :\x83\x81\x81[\x83\x8b\x88\xda\x93\xae\t\td  :\x83\x81\x81[\x83\x8b\x8d\xed\x8f\x9c\n"
+    "f  :\x83\x81\x81[\x83\x8b\x95\xd4\x90M\t\te  :\x83\x81\x81[\x83\x8b\x95\xd2\x8fW\n"
+    "r  :\x83\x8a\x83t\x83\x8c\x83" "b\x83V\x83\x85\to  :\x93\xfa\x95t\x83\\\x81[\x83g\n"
+    "n  :\x83\x8a\x83i\x83\x93\x83o\x81[\n"
+    "c  :\x83t\x83H\x83\x8b\x83_\x95\xcf\x8dX\tk  :\x83t\x83H\x83\x8b\x83_\x8d\xec\x90\xac\n"
+    "v  :\x83t\x83H\x83\x8b\x83_\x8d\xed\x8f\x9c\n"
+    "!  :\x8aO\x95\x94\x83v\x83\x8d\x83O\x83\x89\x83\x80\tz  :\x8eq\x83v\x83\x8d\x83Z\x83X\n"
+    "?  :\x83w\x83\x8b\x83v\t\t/  :\x8f\xb8\x8f\x87/\x8d~\x8f\x87\x90\xd8\x91\xd6\n"
+    "q,0:exit\n";
+
+// The menu's view of one folder.
+struct MenuState {
+  std::string folderName;
+  std::string folderPath;  // where the list was built from
+  MailList list;
+  int count = 0;
+  int topRow = 0;      // first display position on the page
+  int currentRow = 0;  // display position of the '>' mark
+  int selectedIndex = 0;
+};
+
+enum class Next { kGoOn, kEnd };
+
+int PageRows() { return GetSettings().lines - 3; }
+
+bool Descending() { return GetJobOptions().descending != 0; }
+
+int SelectedIndexOf(const MenuState& m) { return Descending() ? m.count - m.currentRow - 1 : m.currentRow; }
+
+// The selected message's path; the folder path with an empty name when no
+// entry is selected (an empty folder).
+std::string SelectedFile(const MenuState& m) {
+  std::string name;
+  if (m.selectedIndex >= 0 && m.selectedIndex < m.count) name = m.list[static_cast<size_t>(m.selectedIndex)].name;
+  return FolderPath(m.folderName) + "/" + name;
+}
+
+void ToTop(MenuState& m) {
+  m.topRow = 0;
+  m.currentRow = 0;
+}
+
+// Builds the list of the current folder into a fresh MailList, the old one
+// released first. False when no list could be made.
+bool OpenFolder(MenuState& m) {
+  m.list = MailList{};
+  m.count = 0;
+  std::optional<MailList> list = NewMailList(m.folderPath, m.folderName);
+  if (!list) return false;
+  m.list = std::move(*list);
+  m.count = BuildMessageList(m.folderPath, m.list);
+  ToTop(m);
+  return true;
+}
+
+// Reads the folder again; the list grows to hold files added meanwhile.
+void Rebuild(MenuState& m) {
+  m.count = BuildMessageList(m.folderPath, m.list);
+  ToTop(m);
+}
+
+Next ShowHelp(MenuState&) {
+  WriteOut(kHelpRule);
+  WriteOut(kHelpText);
+  WriteOut(kHelpRule);
+  WaitAnyKey();
+  return Next::kGoOn;
+}
+
+Next NextPage(MenuState& m) {
+  m.topRow += PageRows();
+  if (m.topRow >= m.count) m.topRow = m.count - 1;
+  if (m.topRow < 0) m.topRow = 0;
+  return Next::kGoOn;
+}
+
+Next PreviousPage(MenuState& m) {
+  m.topRow -= PageRows();
+  if (m.topRow < 0) m.topRow = 0;
+  return Next::kGoOn;
+}
+
+// No confirmation: the message only moves to "trash" (within "trash" it
+// takes a new number there).
+Next Delete(MenuState& m) {
+  MoveMessage(SelectedFile(m), kTrashFolder);
+  Rebuild(m);
+  return Next::kGoOn;
+}
+
+Next Edit(MenuState& m) {
+  EditFile(SelectedFile(m));
+  return Next::kGoOn;
+}
+
+Next Refresh(MenuState& m) {
+  Rebuild(m);
+  return Next::kGoOn;
+}
+
+// Only the view is sorted; the files keep their numbers until "n".
+Next SortByDate(MenuState& m) {
+  m.count = SortListByDate(m.list, m.count);
+  ToTop(m);
+  return Next::kGoOn;
+}
+
+Next Renumber(MenuState& m) {
+  RenumberFolder(m.folderName, m.list, m.count);
+  Rebuild(m);
+  return Next::kGoOn;
+}
+
+Next ChangeFolder(MenuState& m) {
+  m.list = MailList{};
+  m.count = 0;
+  ChooseFolder(m.folderName);
+  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+}
+
+Next NewFolder(MenuState&) {
+  MakeFolder();
+  return Next::kGoOn;
+}
+
+// The list stays as it is, even when the current folder was the one removed.
+Next DropFolder(MenuState&) {
+  RemoveFolder();
+  return Next::kGoOn;
+}
+
+Next ToggleOrder(MenuState&) {
+  JobOptions& job = GetJobOptions();
+  job.descending = !job.descending;
+  return Next::kGoOn;
+}
+
+Next RunCommand(MenuState& m) {
+  RunCommandOnFile(SelectedFile(m));
+  return Next::kGoOn;
+}
+
+// The shell may change anything in the folder, so the list is made anew.
+Next ChildShell(MenuState& m) {
+  m.list = MailList{};
+  m.count = 0;
+  RunShell(FolderPath(m.folderName) + "/");
+  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+}
+
+struct MenuCommand {
+  const char* word;
+  const char* banner;  // written before the command runs, or null
+  Next (*run)(MenuState&);
+};
+
+// "?", "+" and "-" have no letter case, so one comparison ignoring case
+// serves every word.
+constexpr MenuCommand kCommands[] = {
+    {"?", nullptr, ShowHelp},
+    {"+", nullptr, NextPage},
+    {"-", nullptr, PreviousPage},
+    {"d", nullptr, Delete},
+    {"e", "Edit mail\n", Edit},
+    {"r", "Reflesh\n", Refresh},
+    {"o", "Date&Time Sort\n", SortByDate},
+    {"n", nullptr, Renumber},
+    {"c", "Change Folder\n", ChangeFolder},
+    {"k", nullptr, NewFolder},
+    {"v", "Remove Folder\n", DropFolder},
+    {"/", nullptr, ToggleOrder},
+    {"!", "Exequte\n", RunCommand},
+    {"z", "Child Process\n", ChildShell},
+};
+
+const MenuCommand* FindCommand(const std::string& input) {
+  for (const MenuCommand& c : kCommands) {
+    if (EqualsIgnoreCase(input, c.word)) return &c;
+  }
+  return nullptr;
+}
+
+bool IsQuitWord(const std::string& input) { return input == "0" || EqualsIgnoreCase(input, "q"); }
+
+// A number on the page opens that message (a sign is accepted, so "+2" is 2).
+bool OpenByNumber(MenuState& m, const std::string& input) {
+  const long n = DecimalValue(input);
+  if (n < 1 || n > m.count) return false;
+  m.currentRow = static_cast<int>(n - 1);
+  m.selectedIndex = SelectedIndexOf(m);
+  ShowFile(SelectedFile(m));
+  return true;
+}
+
+// Everything else is a mail job, run on the selected message. A job that ran
+// may have changed the folder, so the list is made anew; after receiving, the
+// menu shows "inbox", where new mail arrives.
+Next HandOver(MenuState& m, const std::string& input, const std::function<int(const std::string&)>& dispatch) {
+  JobOptions& job = GetJobOptions();
+  job.targetFile = SelectedFile(m);
+  job.insertFile.clear();
+  job.targetFolder.clear();
+  if (dispatch(input) == 0) return Next::kGoOn;
+  m.list = MailList{};
+  m.count = 0;
+  if (EqualsIgnoreCase(input, "g")) m.folderName = kHomeFolder;
+  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+}
+
+Next Decide(MenuState& m, const std::string& input, const std::function<int(const std::string&)>& dispatch) {
+  if (OpenByNumber(m, input)) return Next::kGoOn;
+  if (const MenuCommand* command = FindCommand(input)) {
+    if (command->banner) WriteOut(command->banner);
+    return command->run(m);
+  }
+  // "0" and "q" name no job; they end the menu below.
+  if (IsQuitWord(input)) return Next::kGoOn;
+  return HandOver(m, input, dispatch);
+}
+
+}  // namespace
+
+void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
+  MenuState m;
+  m.folderName = kHomeFolder;
+  if (!OpenFolder(m)) return;
+  m.selectedIndex = 0;
+  GetJobOptions().descending = 0;
+  for (;;) {
+    ShowListPage(m.list, m.count, m.topRow, m.currentRow);
+    PrintOut("(%s):", m.folderName.c_str());
+    std::string input;
+    // Escape, and input that has ended, leave as "q" does: the menu must
+    // never wait on a console that can give no more keys.
+    if (LineInput(input, kMenuAnswer) < 0) {
+      WriteOut("\r\n");
+      return;
+    }
+    if (Decide(m, input, dispatch) == Next::kEnd) return;
+    m.selectedIndex = SelectedIndexOf(m);
+    if (IsQuitWord(input)) return;
+  }
+}
 
 }  // namespace quillo

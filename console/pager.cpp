@@ -2,9 +2,12 @@
 
 #include <cctype>
 
+#include "console/external.h"
 #include "console/line_input.h"
+#include "platform/files.h"
 #include "platform/keys.h"
 #include "platform/output.h"
+#include "platform/process.h"
 #include "settings/settings.h"
 
 namespace quillo {
@@ -92,9 +95,19 @@ void ShowFile(const std::string& path) {
   WaitAnyKey();
 }
 
+std::string PagerCommandLine(const std::string& path) {
+  return GetSettings().pager + " " + ShellQuote(AbsolutePath(path));
+}
+
 namespace {
 
-void ShowWithExternalPager(const std::string& path) { (void)path; }
+// The pager runs in the file's directory; its result is not looked at.
+void ShowWithExternalPager(const std::string& path) {
+  const std::string commandLine = PagerCommandLine(path);
+  EnterDirectory(DirectoryOf(AbsolutePath(path)));
+  RunCommandLine(commandLine);
+  LeaveDirectory();
+}
 
 }  // namespace
 

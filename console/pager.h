@@ -39,4 +39,8 @@ int ReadDisplayLine(DisplayFile& file, std::string& line);
 // lines - 1 display lines at a time with "-more-" between screens.
 void ShowFile(const std::string& path);
 
+// The command line of the external pager for `path`: "<pager> <path>", the
+// path made absolute (the pager runs in the file's directory) and quoted.
+std::string PagerCommandLine(const std::string& path);
+
 }  // namespace quillo

@@ -1,0 +1,55 @@
+// A mailbox with numbered messages for driving the folder menu.
+#pragma once
+
+#include <string>
+
+#include "tests/support/harness.h"
+
+namespace quillo::test {
+
+// A message dated `day` January 2024 from "from<n>@x" about "subject<n>",
+// with `bodyLines` numbered body lines ("body<n> line <k>").
+inline std::string MenuMessage(int n, int day, int bodyLines = 1) {
+  std::string text = "From: from" + std::to_string(n) + "@x\nSubject: subject" + std::to_string(n) +
+                     "\nDate: Mon, " + std::to_string(day) + " Jan 2024 09:05:00 +0900\n----------\n";
+  for (int k = 1; k <= bodyLines; ++k) text += "body" + std::to_string(n) + " line " + std::to_string(k) + "\n";
+  return text;
+}
+
+inline std::string MessageName(int n) {
+  std::string digits = std::to_string(n);
+  return std::string(4 - digits.size(), '0') + digits + ".TXT";
+}
+
+// A sandbox with settings (`lines` as given), the three folders, and
+// `messages` files 0000.TXT... in inbox, the older the higher the number.
+inline void MakeMenuBox(const Sandbox& box, int messages, int lines = 25, const std::string& extraIni = "") {
+  box.WriteIni("lines=" + std::to_string(lines) + "\n" + extraIni);
+  box.MakeMailbox();
+  for (int n = 0; n < messages; ++n) box.WriteFile("mbox/inbox/" + MessageName(n), MenuMessage(n, 20 - n));
+}
+
+// The page row of display position `position` (1-based) holding file number
+// `file`, marked or not: the start of the row up to the file number.
+inline std::string Row(int position, bool marked, int file) {
+  std::string pos = std::to_string(position);
+  std::string digits = std::to_string(file);
+  return std::string(4 - pos.size(), ' ') + pos + (marked ? ">" : " ") + std::string(4 - digits.size(), '0') +
+         digits + " ";
+}
+
+inline const Env kOffline = {{"QUILLO_OFFLINE", "1"}};
+
+inline Env Offline(Env env) {
+  env["QUILLO_OFFLINE"] = "1";
+  return env;
+}
+
+// How often `part` occurs in `text`.
+inline int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + part.size())) ++n;
+  return n;
+}
+
+}  // namespace quillo::test

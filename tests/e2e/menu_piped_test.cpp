@@ -1,0 +1,366 @@
+// The folder menu driven by keys piped into standard input.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <filesystem>
+
+#include "tests/e2e/menu_fixture.h"
+
+namespace quillo::test {
+namespace {
+
+const std::string kWipe = "\r       \r";
+
+TEST(MenuPiped, EndOfInputLeavesAtOnce) {
+  Sandbox box;
+  MakeMenuBox(box, 2);
+  RunResult r = box.Run({}, "", kOffline, 10);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Occurrences(r.out, "(inbox):"), 1);
+}
+
+TEST(MenuPiped, QuitWordsAndWordsThatOnlyRedraw) {
+  struct Case {
+    std::string keys;
+    int prompts;  // pages shown before the menu ended
+  };
+  const std::vector<Case> cases = {
+      {"q\n", 1}, {"Q\n", 1}, {"0\n", 1},
+      // "00" is worth 0 but is neither quit word; 9 is past the count; x and
+      // -2 name nothing; an empty line names nothing.
+      {"00\nq\n", 2}, {"9\nq\n", 2}, {"x\nq\n", 2}, {"-2\nq\n", 2}, {"\nq\n", 2}, {"q\nq\n", 1},
+  };
+  Sandbox box;
+  MakeMenuBox(box, 3);
+  for (const Case& c : cases) {
+    RunResult r = box.Run({}, c.keys, kOffline);
+    EXPECT_EQ(r.exitCode, 0) << c.keys;
+    EXPECT_EQ(Occurrences(r.out, "(inbox):"), c.prompts) << c.keys;
+    EXPECT_EQ(r.out.find("Subject: "), std::string::npos) << c.keys;
+    EXPECT_EQ(box.List("mbox/inbox").size(), 3u) << c.keys;
+  }
+}
+
+TEST(MenuPiped, NumberOpensThePagerWhichPagesAndStopsOnQ) {
+  Sandbox box;
+  MakeMenuBox(box, 0, 6);  // a screen of 5 lines
+  const std::string message = MenuMessage(0, 3, 12);
+  box.WriteFile("mbox/inbox/0000.TXT", message);
+  RunResult r = box.Run({}, "1\n q" "q\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  std::vector<std::string> lines;
+  for (size_t pos = 0, next; (next = message.find('\n', pos)) != std::string::npos; pos = next + 1)
+    lines.push_back(message.substr(pos, next + 1 - pos));
+  std::string shown = "(inbox):1\r\n";
+  for (int i = 0; i < 10; ++i) {
+    shown += lines[static_cast<size_t>(i)];
+    if (i == 4) shown += "-more-" + kWipe;
+  }
+  shown += "-more-\n\n--No-file";
+  EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("-Hit Any Key-"), std::string::npos);
+}
+
+TEST(MenuPiped, OpenedMessageIsMarkedAndDeleteMovesItToTrash) {
+  Sandbox box;
+  MakeMenuBox(box, 3);
+  RunResult r = box.Run({}, "2\nxd\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Subject: subject1\n"), std::string::npos);
+  EXPECT_NE(r.out.find(Row(2, true, 1)), std::string::npos);
+  const std::string move =
+      "File Moveing " + box.Path("mbox/inbox/0001.TXT") + "->" + box.Path("mbox/trash/0001.TXT") + "\n";
+  const size_t at = r.out.find(move);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  // The list is read again and the mark returns to the top.
+  const std::string after = r.out.substr(at);
+  EXPECT_NE(after.find("Searching...\nGetting Header...\n"), std::string::npos);
+  EXPECT_NE(after.find(Row(1, true, 0) + "24/01/20"), std::string::npos);
+  EXPECT_NE(after.find(Row(2, false, 2) + "24/01/18"), std::string::npos);
+  EXPECT_EQ(box.List("mbox/inbox"), (std::vector<std::string>{"0000.TXT", "0002.TXT"}));
+  EXPECT_EQ(box.ReadFile("mbox/trash/0001.TXT"), MenuMessage(1, 19));
+}
+
+TEST(MenuPiped, DescendingOrderActsOnTheRowShown) {
+  Sandbox box;
+  MakeMenuBox(box, 4);
+  // Position 2 of the reversed page is 0002; "d" then takes the marked row.
+  RunResult r = box.Run({}, "/\n2\nxd\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find(Row(1, true, 3) + "24/01/17"), std::string::npos);
+  EXPECT_NE(r.out.find("Subject: subject2\n"), std::string::npos);
+  EXPECT_NE(r.out.find(Row(2, true, 2)), std::string::npos);
+  EXPECT_EQ(box.List("mbox/trash"), (std::vector<std::string>{"0002.TXT"}));
+  EXPECT_EQ(box.ReadFile("mbox/trash/0002.TXT"), MenuMessage(2, 18));
+  // Still descending after the reload.
+  const std::string after = r.out.substr(r.out.find("File Moveing"));
+  EXPECT_NE(after.find(Row(1, true, 3) + "24/01/17"), std::string::npos);
+  EXPECT_NE(after.find(Row(3, false, 0) + "24/01/20"), std::string::npos);
+}
+
+TEST(MenuPiped, SortByDateThenRenumberFollowsTheSortedOrder) {
+  Sandbox box;
+  MakeMenuBox(box, 3);  // 0000 is the newest
+  RunResult r = box.Run({}, "o\nn\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  const size_t sorted = r.out.find("Date&Time Sort\n");
+  ASSERT_NE(sorted, std::string::npos);
+  // The sort changes the page only; the names on disk wait for "n".
+  EXPECT_NE(r.out.find(Row(1, true, 2) + "24/01/18", sorted), std::string::npos);
+  EXPECT_NE(r.out.find("Renumbering txt->tmp....\nRenumbering tmp->txt....\n", sorted), std::string::npos);
+  // The oldest message now holds the first number.
+  for (int n = 0; n < 3; ++n) {
+    std::string name = MessageName(n);
+    if (!box.Exists("mbox/inbox/" + name)) name.replace(5, 3, "txt");
+    EXPECT_EQ(box.ReadFile("mbox/inbox/" + name), MenuMessage(2 - n, 18 + n)) << n;
+  }
+  EXPECT_EQ(box.List("mbox/inbox").size(), 3u);
+}
+
+TEST(MenuPiped, ChangeFolderShowsTheChosenFolder) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  box.WriteFile("mbox/work/0000.TXT", MenuMessage(7, 7));
+  RunResult r = box.Run({}, "c\n4\n1\nxq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Change Folder\n--------------------\n1 inbox\n2 outbox\n3 trash\n4 work\n"), std::string::npos);
+  const size_t work = r.out.find("(work):");
+  ASSERT_NE(work, std::string::npos);
+  EXPECT_NE(r.out.find("Subject: subject7\n", work), std::string::npos);
+
+  // Leaving the chooser keeps the folder.
+  r = box.Run({}, "c\nq\nq\n", kOffline);
+  EXPECT_EQ(Occurrences(r.out, "(inbox):"), 2);
+}
+
+TEST(MenuPiped, MakeAndRemoveFolders) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  RunResult r = box.Run({}, "k\nwork\nq\n", kOffline);
+  EXPECT_NE(r.out.find("New Folder name:work\r\nMaking folder 'work'\n"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(box.Path("mbox/work")));
+
+  box.WriteFile("mbox/work/0000.TXT", MenuMessage(1, 1));
+  r = box.Run({}, "v\n4\nq\n", kOffline);
+  EXPECT_NE(r.out.find("Remove Folder\n--------------------\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Folder Remove error!\r\n"), std::string::npos);
+  EXPECT_TRUE(box.Exists("mbox/work/0000.TXT"));
+
+  box.WriteFile("mbox/work/0000.TXT", "");
+  std::filesystem::remove(box.Path("mbox/work/0000.TXT"));
+  r = box.Run({}, "v\n4\nq\n", kOffline);
+  EXPECT_NE(r.out.find("Folder work Removed\r\n"), std::string::npos);
+  EXPECT_FALSE(box.Exists("mbox/work"));
+}
+
+// A command on PATH that records where it ran and what it was given.
+void WriteRecorder(const Sandbox& box, const std::string& name, const std::string& record) {
+  box.WriteFile("bin/" + name, "#!/bin/sh\n{ pwd; printf '%s|\\n' \"$@\"; } > \"$HOME/" + record + "\"\n");
+  std::filesystem::permissions(box.Path("bin/" + name), std::filesystem::perms::owner_all);
+}
+
+Env WithBin(const Sandbox& box, Env env = {}) {
+  env["PATH"] = box.Path("bin") + ":/usr/bin:/bin";
+  return Offline(env);
+}
+
+TEST(MenuPiped, CommandRunsOnTheSelectedFileInItsDirectory) {
+  Sandbox box;
+  MakeMenuBox(box, 3);
+  WriteRecorder(box, "rec", "where");
+  const std::string file = box.Path("mbox/inbox/0001.TXT");
+  RunResult r = box.Run({}, "2\nx!\nrec\nq\n", WithBin(box));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Exequte\nTarget file:" + file + "\ncommand:rec\r\nrec '" + file + "'\n"), std::string::npos)
+      << r.out;
+  const std::string inbox = std::filesystem::canonical(box.Path("mbox/inbox")).string();
+  EXPECT_EQ(box.ReadFile("where"), inbox + "\n" + file + "|\n");
+}
+
+TEST(MenuPiped, CommandEdgeCases) {
+  struct Case {
+    const char* name;
+    int messages;
+    std::string keys;
+    bool runs;
+  };
+  const std::vector<Case> cases = {
+      // Without a command the shell would try to run the message itself.
+      {"empty answer runs nothing", 1, "!\n\nq\n", false},
+      {"blank answer runs nothing", 1, "!\n  \nq\n", false},
+      {"escape runs nothing", 1, "!\nrec\x1bq\n", false},
+      {"empty folder gives the folder path", 0, "!\nrec\nq\n", true},
+  };
+  for (const Case& c : cases) {
+    Sandbox one;
+    MakeMenuBox(one, c.messages);
+    WriteRecorder(one, "rec", "where");
+    RunResult r = one.Run({}, c.keys, WithBin(one));
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    if (!c.runs) {
+      EXPECT_FALSE(one.Exists("where")) << c.name;
+    } else {
+      const std::string dir = std::filesystem::canonical(one.Path("mbox/inbox")).string();
+      EXPECT_EQ(one.ReadFile("where"), dir + "\n" + one.Path("mbox/inbox") + "/|\n") << c.name;
+    }
+    EXPECT_EQ(Occurrences(r.out, "(inbox):"), 2) << c.name;
+  }
+}
+
+TEST(MenuPiped, ChildShellRunsInTheFolderAndTheListIsMadeAnew) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  box.WriteFile("bin/myshell",
+                "#!/bin/sh\npwd > \"$HOME/shell-dir\"\necho \"$#\" >> \"$HOME/shell-dir\"\n"
+                "cp 0000.TXT 0005.TXT\n");
+  std::filesystem::permissions(box.Path("bin/myshell"), std::filesystem::perms::owner_all);
+  RunResult r = box.Run({}, "z\nq\n", WithBin(box, {{"SHELL", box.Path("bin/myshell")}}));
+  EXPECT_EQ(r.exitCode, 0);
+  const std::string inbox = std::filesystem::canonical(box.Path("mbox/inbox")).string();
+  EXPECT_EQ(box.ReadFile("shell-dir"), inbox + "\n0\n");
+  const size_t child = r.out.find("Child Process\nSearching...\nGetting Header...\n");
+  ASSERT_NE(child, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Row(2, false, 5), child), std::string::npos);
+}
+
+TEST(MenuPiped, ChildShellWithoutShellVariable) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  for (const Env& env : {Env{}, Env{{"SHELL", ""}}}) {
+    RunResult r = box.Run({}, "z\nq\n", Offline(env));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Child Process\nchild process not execute!\nSearching..\n"), std::string::npos) << r.out;
+    EXPECT_EQ(Occurrences(r.out, "(inbox):"), 2);
+  }
+}
+
+// The help text as the Japanese console shows it.
+std::string ShiftJis(const std::string& utf8) {
+  iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string in = utf8, out(utf8.size() * 2, '\0');
+  char* src = in.data();
+  char* dst = out.data();
+  size_t srcLeft = in.size(), dstLeft = out.size();
+  EXPECT_NE(iconv(cd, &src, &srcLeft, &dst, &dstLeft), static_cast<size_t>(-1));
+  iconv_close(cd);
+  out.resize(out.size() - dstLeft);
+  return out;
+}
+
+TEST(MenuPiped, HelpScreenBytes) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  RunResult r = box.Run({}, "?\nxq\n", kOffline);
+  const std::string help = ShiftJis(
+      "num:メール表示\n"
+      "+  :次のページ\t\t-  :前のページ\n"
+      "g  :メール受信\t\ts  :メール送信\n"
+      "w  :メール作成\t\ti  :メール挿入作成\n"
+      "m  :メール移動\t\td  :メール削除\n"
+      "f  :メール返信\t\te  :メール編集\n"
+      "r  :リフレッシュ\to  :日付ソート\n"
+      "n  :リナンバー\n"
+      "c  :フォルダ変更\tk  :フォルダ作成\n"
+      "v  :フォルダ削除\n"
+      "!  :外部プログラム\tz  :子プロセス\n"
+      "?  :ヘルプ\t\t/  :昇順/降順切替\n"
+      "q,0:exit\n");
+  const std::string rule = "--------------------------\n";
+  EXPECT_NE(r.out.find("(inbox):?\r\n" + rule + help + rule + "-Hit Any Key-\r\n\n--No-file"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(Occurrences(r.out, "(inbox):"), 2);
+}
+
+TEST(MenuPiped, PagingEdges) {
+  struct Case {
+    int messages;
+    int lines;
+    std::string keys;
+    int firstRow;  // first position on the last page shown
+  };
+  const std::vector<Case> cases = {
+      {30, 25, "+\nq\n", 23},  // 22 rows a page
+      {30, 25, "+\n+\nq\n", 30},  // past the end: the last entry stays visible
+      {30, 25, "+\n+\n+\nq\n", 30},
+      {30, 25, "+\n-\nq\n", 1},
+      {30, 25, "-\nq\n", 1},
+      {30, 25, "+\n+\n-\nq\n", 8},
+      {4, 5, "+\n+\nq\n", 4},  // a step that lands exactly on the count
+      {4, 5, "+\nq\n", 3},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    MakeMenuBox(box, c.messages, c.lines);
+    RunResult r = box.Run({}, c.keys, kOffline);
+    const std::string last = r.out.substr(r.out.rfind("--No-file"));
+    const std::string firstRow = Row(c.firstRow, c.firstRow == 1, c.firstRow - 1);
+    EXPECT_NE(last.find("-----\n" + firstRow), std::string::npos) << c.keys << last;
+    if (c.firstRow > 1) {
+      EXPECT_EQ(last.find(Row(c.firstRow - 1, false, c.firstRow - 2)), std::string::npos) << c.keys;
+    }
+  }
+}
+
+TEST(MenuPiped, PlusOpensANumberWithASign) {
+  Sandbox box;
+  MakeMenuBox(box, 3);
+  RunResult r = box.Run({}, "+2\nxq\n", kOffline);
+  EXPECT_NE(r.out.find("Subject: subject1\n"), std::string::npos);
+  EXPECT_NE(r.out.find(Row(2, true, 1)), std::string::npos);
+}
+
+TEST(MenuPiped, EmptyFolder) {
+  Sandbox box;
+  MakeMenuBox(box, 0);
+  RunResult r = box.Run({}, "+\n-\n1\nd\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  const std::string emptyPage =
+      "\n--No-file|-Date&Time----|-From----------|-Subject&Body-----------------------\n"
+      "-----------------------------------------------------------------------------\n(inbox):";
+  EXPECT_EQ(Occurrences(r.out, emptyPage), 5);
+  // "d" has no message to move; nothing lands in trash.
+  EXPECT_NE(r.out.find("mail move error!(" + box.Path("mbox/inbox/") + ")\n"), std::string::npos);
+  EXPECT_TRUE(box.List("mbox/trash").empty());
+}
+
+TEST(MenuPiped, DeleteInTrashRenumbersWithinTrash) {
+  Sandbox box;
+  MakeMenuBox(box, 0);
+  box.WriteFile("mbox/trash/0000.TXT", MenuMessage(4, 4));
+  RunResult r = box.Run({}, "c\n3\nd\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(box.List("mbox/trash"), (std::vector<std::string>{"0001.TXT"}));
+  EXPECT_EQ(box.ReadFile("mbox/trash/0001.TXT"), MenuMessage(4, 4));
+  EXPECT_NE(r.out.find(Row(1, true, 1)), std::string::npos);
+  EXPECT_EQ(Occurrences(r.out, "(trash):"), 2);
+}
+
+TEST(MenuPiped, ReceiveSwitchesToInboxEvenWhenRefused) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  box.MakeDir("mbox/work");
+  RunResult r = box.Run({}, "c\n4\ng\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.err.find("Network Driver not detect!\r\ncannot getting!\r\n"), std::string::npos);
+  const size_t work = r.out.find("(work):g\r\n");
+  ASSERT_NE(work, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Searching..\nGetting Header..\n", work), std::string::npos);
+  EXPECT_NE(r.out.find("(inbox):q", work), std::string::npos);
+}
+
+TEST(MenuPiped, RefreshAndUnknownWordsKeepTheFolder) {
+  Sandbox box;
+  MakeMenuBox(box, 1);
+  box.MakeDir("mbox/work");
+  // "s" is refused offline but still reloads the current folder; "x" is no job.
+  RunResult r = box.Run({}, "c\n4\ns\nR\nx\nq\n", kOffline);
+  EXPECT_EQ(Occurrences(r.out, "(work):"), 4);
+  EXPECT_NE(r.out.find("(work):R\r\nReflesh\nSearching"), std::string::npos);
+  EXPECT_EQ(r.out.find("(inbox):", r.out.find("(work):")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillo::test
