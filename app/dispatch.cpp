@@ -4,6 +4,10 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "compose/draft.h"
+#include "compose/follow_up.h"
+#include "compose/outbox.h"
+#include "console/address_book.h"
 #include "console/line_input.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -39,7 +43,7 @@ void AskPasswordIfEmpty() {
 
 void SendJob() {
   WriteOut("Send mail\n");
-  // job call added with the sending work: SendOutbox(LocalHostName())
+  SendOutbox(LocalHostName());
 }
 
 void ReceiveJob() {
@@ -55,9 +59,7 @@ void AskSendTo(JobOptions& job) {
   }
   WriteOut("Send to:");
   LineInput(job.sendTo, kSendToAnswer);
-  if (job.sendTo.empty()) {
-    // call added with the address-book work: SelectAddress(job.sendTo)
-  }
+  if (job.sendTo.empty()) SelectAddress(job.sendTo);
 }
 
 void DraftJob(bool withInsert) {
@@ -68,7 +70,7 @@ void DraftJob(bool withInsert) {
     WriteOut("Insert File:");
     LineInput(job.insertFile, kInsertFileAnswer);
   }
-  // job call added with the drafting work: DraftNewMessage(job.sendTo, LocalHostName(), job.insertFile)
+  DraftNewMessage(job.sendTo, LocalHostName(), job.insertFile);
   job.insertFile.clear();
   job.sendTo.clear();
 }
@@ -98,7 +100,7 @@ void MoveJob() {
 
 void FollowUpJob() {
   WriteOut("Follow mail\n");
-  // job call added with the follow-up work: DraftFollowUp(GetJobOptions().targetFile, LocalHostName())
+  DraftFollowUp(GetJobOptions().targetFile, LocalHostName());
 }
 
 void HeaderListJob() {

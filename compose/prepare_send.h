@@ -1,0 +1,43 @@
+// The check of an outgoing draft: which header lines may leave the machine,
+// who receives the message, and the cleaned send file written from it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillo {
+
+constexpr size_t kMaxRecipients = 30;
+constexpr size_t kMaxAddressBytes = 79;
+
+// The envelope recipients of the message being prepared, in file order
+// (duplicates kept).
+struct RecipientList {
+  std::vector<std::string> addresses;
+};
+
+// The one RecipientList of the process, filled by PrepareSendFile.
+RecipientList& GetRecipientList();
+
+// "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] " (the trailing blank belongs to it).
+std::string FormatXMailer();
+
+// Takes one address from the comma-separated list `text` starting at `pos`
+// into `address` (empty when the entry holds none) and returns the position
+// of the comma or end that stopped it.
+size_t ExtractAddress(std::string_view text, size_t pos, std::string& address);
+
+// True when `line` holds a half-width katakana byte outside a double-byte
+// character.
+bool HasHalfWidthKana(std::string_view line);
+
+// Reads the draft, checks its header, fills GetRecipientList() and writes the
+// send file (a From: line from the settings, the header lines allowed out,
+// the X-Mailer line, an empty line, the body). Echoes the subject and reply
+// lines and, when the draft is sound, one "Send to:" line per recipient.
+// Returns the number of recipients, or -1 when the draft was refused (the
+// reason printed).
+int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath);
+
+}  // namespace quillo
