@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/output.h"
+#include "pop/cache_file.h"
+#include "pop/header_cache.h"
+#include "pop/header_list.h"
+#include "settings/key_value.h"
+#include "tests/unit/pop_fixture.h"
+
+namespace quillo::test {
+namespace {
+
+class PopCacheFile : public PopFixture {};
+
+// One pass each way must leave what the key-by-key functions would.
+TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
+  struct Case {
+    std::string name;
+    std::string content;
+    std::vector<std::pair<std::string, std::string>> sets;
+    std::vector<std::string> gets;
+  };
+  const std::vector<Case> cases = {
+      {"five digits are not four", "Mail10000=5\nMail1000=4\nHead1000=x\n", {{"Mail1000", "7"}, {"Head10000", "y"}},
+       {"Mail1000", "Mail10000", "Mail100", "Head10000"}},
+      {"case, blanks and tabs", "mail0001 =1\nMAIL0002\t=2\nMail0003x=3\nMail0004\n", {{"Mail0004", "4"}},
+       {"Mail0001", "mail0002", "Mail0003", "Mail0004"}},
+      {"duplicates: last read, all written", "oldmax=1\nother\noldmax=2\n", {{"oldmax", "3"}}, {"oldmax"}},
+      {"CR LF lines and other lines", "; note\r\nMail0001=9\r\nHead0001=   1 x\r\n", {{"Mail0002", "8"}},
+       {"Mail0001", "Head0001", "Mail0002"}},
+      {"a missing file", "", {{"oldmax", "0"}}, {"oldmax"}},
+      {"a long value is cut", "Head0001=" + std::string(300, 'z') + "\n", {}, {"Head0001"}},
+  };
+  for (const Case& c : cases) {
+    const std::string batchPath = box_.Path("batch.ini");
+    const std::string keyPath = box_.Path("bykey.ini");
+    RemoveFile(batchPath);
+    RemoveFile(keyPath);
+    if (!c.content.empty()) {
+      box_.WriteFile("batch.ini", c.content);
+      box_.WriteFile("bykey.ini", c.content);
+    }
+    KeyValueFile file(batchPath);
+    ASSERT_TRUE(file.Load()) << c.name;
+    for (const std::string& key : c.gets) {
+      std::string value = "untouched";
+      ReadKey(key, value, keyPath);
+      if (value == "untouched") value.clear();
+      EXPECT_EQ(file.Get(key), value) << c.name << " " << key;
+    }
+    for (const auto& [key, value] : c.sets) {
+      file.Set(key, value);
+      WriteKey(key, value, keyPath);
+    }
+    ASSERT_TRUE(file.Save()) << c.name;
+    EXPECT_EQ(box_.ReadFile("batch.ini"), box_.ReadFile("bykey.ini")) << c.name;
+    EXPECT_FALSE(box_.Exists("tmp.ini")) << c.name;
+  }
+}
+
+class PopDisplayLine : public PopFixture {};
+
+TEST_F(PopDisplayLine, LayoutsAndSizes) {
+  const std::string text = " " + std::string(15, 's') + " " + std::string(60, 'x');
+  struct Case {
+    int longLayout;
+    int number;
+    long size;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {0, 1, 500, "   1" + text.substr(0, 35)},
+      {1, 1, 500, "   1 (  1KB)" + text.substr(0, 66)},
+      {1, 2, 20480, "   2 ( 20KB)" + text.substr(0, 66)},
+      {1, 3, 2047, "   3 (  1KB)" + text.substr(0, 66)},
+      {1, 4, 1024 * 1500, "   4 (1500KB)" + text.substr(0, 66)},
+      {1, 5, kSizeUnknown, "   5 (  ?KB)" + text.substr(0, 66)},
+  };
+  for (const Case& c : cases) {
+    GetSettings().Reciveheadlong = c.longLayout;
+    EXPECT_EQ(MakeDisplayLine(c.number, c.size, text), c.expected) << c.size;
+  }
+}
+
+TEST_F(PopDisplayLine, RenumberingReplacesTheWholeNumberField) {
+  const std::vector<std::tuple<int, std::string, std::string>> cases = {
+      {12, "   1 sender subject", "  12 sender subject"},
+      {3, "10000 sender", "   3 sender"},
+      {10000, "   3 sender", "10000 sender"},
+      {10000, "10000 sender", "10000 sender"},
+      {2, "   1 (  1KB) sender", "   2 (  1KB) sender"},
+      {5, "", "   5"},
+      {5, "   ", "   5"},
+      {6, "abcdefg", "   6efg"},
+      {7, "   1 " + std::string(100, 'y'), "   7 " + std::string(82, 'y')},
+  };
+  for (const auto& [number, stored, expected] : cases) EXPECT_EQ(Renumbered(number, stored), expected) << stored;
+}
+
+class PopHeaderCache : public PopFixture {};
+
+// More than 10,000 slots: "Mail10000" is not "Mail1000", and the number of
+// an entry past 9,999 stays as wide as it is through save and load.
+TEST_F(PopHeaderCache, TenThousandAndMoreSlotsRoundTrip) {
+  const int count = 10'003;
+  ASSERT_TRUE(AllocateHeaderList(count));
+  HeaderList& list = GetHeaderList();
+  for (int k = 1; k <= count; ++k) {
+    list[static_cast<size_t>(k - 1)].size = 100 + k;
+    list[static_cast<size_t>(k - 1)].line = MakeDisplayLine(k, 100 + k, " sender" + std::to_string(k));
+  }
+  list[0].size = kSizeTaken;  // retrieved in this run: every later slot moves up one
+  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(count); });
+  EXPECT_EQ(out, "Save poplist" + std::string(count - 1, '.') + "\n");
+
+  const std::string path = HeaderCachePath();
+  std::string value;
+  ReadKey("Mail1000", value, path);
+  EXPECT_EQ(value, "1101");
+  ReadKey("Mail10000", value, path);
+  EXPECT_EQ(value, "10101");
+  ReadKey("Head10000", value, path);
+  EXPECT_EQ(value, "10001 sender10001");
+  ReadKey("oldmax", value, path);
+  EXPECT_EQ(value, "10002");
+
+  KeyValueFile cache(path);
+  ASSERT_TRUE(cache.Load());
+  EXPECT_EQ(TrustedCacheLine(cache, 10000, 10101), "10001 sender10001");
+  EXPECT_EQ(TrustedCacheLine(cache, 1000, 10101), "");
+
+  for (int round = 0; round < 2; ++round) {
+    int loaded = -1;
+    ASSERT_EQ(LoadHeaderCache(loaded), 0);
+    ASSERT_EQ(loaded, count - 1);
+    EXPECT_EQ(GetHeaderList()[999].line, "1000 sender1001");
+    EXPECT_EQ(GetHeaderList()[9999].line, "10000 sender10001");
+    EXPECT_EQ(GetHeaderList()[10001].line, "10002 sender10003");
+    // Saved again under the same numbers, the lines do not grow.
+    for (HeaderEntry& e : GetHeaderList()) e.size = 1;
+    WithPipedKeys("", [&] { SaveHeaderCache(loaded); });
+  }
+}
+
+TEST_F(PopHeaderCache, ASaveClearsTheSlotsOfTheLastOneBeyondItsOwn) {
+  box_.WriteFile("mbox/poplist.ini", "[kept]\nMail0001=1\nHead0001=a\nMail0002=2\nHead0002=b\nMail0003=3\n"
+                                     "Head0003=c\noldmax=3\n");
+  ASSERT_TRUE(AllocateHeaderList(2));
+  GetHeaderList()[0] = {kSizeTaken, "   1 taken"};
+  GetHeaderList()[1] = {42, "   2 left"};
+  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(2); });
+  EXPECT_EQ(out, "Save poplist...\n");
+  EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "[kept]\nMail0001=42\nHead0001=   2 left\nMail0002=0\nHead0002=\n"
+                                               "Mail0003=0\nHead0003=\noldmax=1\n");
+  // An edited oldmax far beyond the file clears no more than the file holds.
+  box_.WriteFile("mbox/poplist.ini", "oldmax=2000000000\n");
+  ReleaseHeaderList();
+  out = WithPipedKeys("", [&] { SaveHeaderCache(0); });
+  EXPECT_EQ(out, "Save poplist.\n");
+}
+
+}  // namespace
+}  // namespace quillo::test

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "pop/header_list.h"
+#include "pop/pop_commands.h"
+#include "platform/text_file.h"
+#include "tests/unit/pop_fixture.h"
+
+namespace quillo::test {
+namespace {
+
+using Reply = ScriptedPopServer::Reply;
+
+std::string ReadFileBytes(const std::string& path) {
+  std::string content;
+  ReadWholeFile(path, content);
+  return content;
+}
+
+struct BodyCase {
+  std::string name;
+  std::string wire;      // the response after "+OK\r\n"
+  bool closes;           // the server hangs up after sending it
+  int result;
+  std::string stored;
+  std::string dots;      // what PopSaveBody writes to standard output
+};
+
+class PopSaveBodyTest : public PopFixture {};
+
+TEST_F(PopSaveBodyTest, StoresWhatTheServerMeantLineByLine) {
+  std::string forty;
+  for (int i = 0; i < 40; ++i) forty += "line\r\n";
+  const std::vector<BodyCase> cases = {
+      {"stuffed dots lose one", "a\r\n..b\r\n...\r\n.\r\n", false, 1, "a\r\n.b\r\n..\r\n", "....\n"},
+      {"a dot and a blank is a line", ". \r\nx\r\n.\r\n", false, 1, ". \r\nx\r\n", "...\n"},
+      {"40 lines give 41 dots", forty + ".\r\n", false, 1, forty, std::string(41, '.') + "\n"},
+      {"JIS becomes Shift_JIS", "\x1b$B$3$s\x1b(B\r\n.\r\n", false, 1, "\x82\xb1\x82\xf1\r\n", "..\n"},
+      // The NUL begins the line, so the dots after it are not at its start.
+      {"a NUL at a line start", std::string("x\r\n\0..y\r\n.\r\n", 12), false, 1, "x\r\n..y\r\n",
+       "....\n"},
+      {"a hang-up keeps what came", "a\r\nhalf", true, 0, "a\r\nhalf", "...\n"},
+  };
+  for (const BodyCase& c : cases) {
+    ScriptedPopServer server;
+    server.Override("RETR", {"+OK\r\n" + c.wire, c.closes ? Reply::Then::kClose : Reply::Then::kGoOn});
+    ASSERT_TRUE(server.Start(20));
+    Connect(server);
+    const std::string path = box_.Path("tmp/body.txt");
+    int result = -1;
+    std::string out = WithPipedKeys("", [&] {
+      NetSendLine("RETR 1\r\n");
+      std::string reply;
+      PopReadReply(reply);
+      LogSwitch(true);
+      result = PopSaveBody(path);
+    });
+    EXPECT_EQ(result, c.result) << c.name;
+    EXPECT_EQ(ReadFileBytes(path), c.stored) << c.name;
+    // The message lines themselves are never logged.
+    EXPECT_EQ(out, "S:RETR 1\nR:+OK\n" + c.dots) << c.name;
+    EXPECT_TRUE(GetNetSession().logOn) << c.name;
+    NetClose();
+  }
+}
+
+TEST_F(PopSaveBodyTest, AFailedWriteFailsButReadsTheWholeResponse) {
+  ScriptedPopServer server;
+  server.Override("RETR", {"+OK\r\nsome\r\nlines\r\n.\r\n"});
+  ASSERT_TRUE(server.Start(20));
+  Connect(server);
+  int result = -1;
+  testing::internal::CaptureStderr();
+  WithPipedKeys("", [&] {
+    NetSendLine("RETR 1\r\n");
+    std::string reply;
+    PopReadReply(reply);
+    result = PopSaveBody("/dev/full");
+  });
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "savefile(/dev/full) write error!\a\n");
+  EXPECT_EQ(result, 0);
+  // The conversation is still in step: the next reply is STAT's own.
+  int count = -1;
+  WithPipedKeys("", [&] { count = PopStat(); });
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(server.Commands().back(), "STAT");
+}
+
+class PopLoginTest : public PopFixture {};
+
+TEST_F(PopLoginTest, ThePasswordIsMaskedOrNotLoggedAtAll) {
+  for (int logdisp : {0, 1}) {
+    GetSettings().Logdisp = logdisp;
+    ScriptedPopServer server({}, "sesame");
+    ASSERT_TRUE(server.Start(20));
+    Connect(server);
+    int result = -1;
+    std::string out = WithPipedKeys("", [&] { result = PopLogin("user", "sesame"); });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(out, logdisp ? "" : "S:USER user\nR:+OK\nS:PASS ******\nR:+OK logged in\n");
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER user", "PASS sesame"}));
+    NetClose();
+  }
+}
+
+class PopStatTest : public PopFixture {};
+
+TEST_F(PopStatTest, TheCountComesFromThePositiveReplyOnly) {
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"+OK 3 1200\r\n", 3}, {"+OK\r\n", 0},    {"+OK -2 0\r\n", 0},
+      {"-ERR 3 1200\r\n", 0}, {"+OK 99999999999 1\r\n", INT_MAX},
+  };
+  for (const auto& [reply, expected] : cases) {
+    ScriptedPopServer server;
+    server.Override("STAT", {reply});
+    ASSERT_TRUE(server.Start(20));
+    Connect(server);
+    int count = -1;
+    testing::internal::CaptureStderr();
+    WithPipedKeys("", [&] { count = PopStat(); });
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count, expected) << reply;
+    EXPECT_EQ(err, reply[0] == '-' ? "POP Protcol error!(STAT)[" + reply + "]\a\n" : "") << reply;
+    NetClose();
+  }
+}
+
+class PopRetrieveTest : public PopFixture {};
+
+TEST_F(PopRetrieveTest, ANumberTakenMeanwhileMovesOnToTheNextFreeOne) {
+  ScriptedPopServer server({"From: a@b.c\r\nSubject: s\r\n\r\nbody\r\n"});
+  ASSERT_TRUE(server.Start(20));
+  Connect(server);
+  box_.WriteFile("mbox/inbox/0003.txt", "another run's\n");
+  int result = -1;
+  std::string out = WithPipedKeys("", [&] { result = PopRetrieve("inbox", 1, 3, 0); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(box_.ReadFile("mbox/inbox/0003.txt"), "another run's\n");
+  EXPECT_EQ(box_.ReadFile("mbox/inbox/0004.TXT"), "From: a@b.c\nSubject: s\n\nbody\n");
+  EXPECT_NE(out.find("   1" + std::string(18, ' ') + "a@b.c s\n"), std::string::npos) << out;
+}
+
+class PopHeaderListTest : public PopFixture {};
+
+// Slot 1 matches; slot 2 has the size but no line; slot 3 a different size;
+// slot 4 a line from a five-digit number. Only 2 and 3 cost a TOP.
+TEST_F(PopHeaderListTest, OnlyTrustedSlotsSpareTheTop) {
+  const std::vector<std::string> messages = {
+      "From: one@example.com\r\nSubject: first\r\n\r\nb\r\n",
+      "From: two@example.com\r\nSubject: second\r\n\r\nb\r\n",
+      "From: ten@example.com\r\nSubject: third\r\n\r\nb\r\n",
+      "From: six@example.com\r\nSubject: fourth\r\n\r\nb\r\n",
+  };
+  auto size = [&](int k) { return std::to_string(messages[static_cast<size_t>(k - 1)].size()); };
+  box_.WriteFile("mbox/poplist.ini", "Mail0001=" + size(1) + "\nHead0001=   9 cached one\nMail0002=" + size(2) +
+                                         "\nHead0002=\nMail0003=1\nHead0003=   3 stale\nMail0004=" + size(4) +
+                                         "\nHead0004=12345 cached four\noldmax=4\n");
+  ScriptedPopServer server(messages);
+  ASSERT_TRUE(server.Start(20));
+  Connect(server);
+  int result = -1;
+  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(4); });
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(server.CountCommands("TOP"), 2);
+  EXPECT_NE(out.find("Getting header 2/4\nS:TOP 2 4\n"), std::string::npos);
+  EXPECT_NE(out.find("Getting header 3/4\nS:TOP 3 4\n"), std::string::npos);
+  const HeaderList& list = GetHeaderList();
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].line, "   1 cached one");
+  EXPECT_EQ(list[1].line, "   2 two@example.com second");
+  EXPECT_EQ(list[2].line, "   3 ten@example.com third");
+  EXPECT_EQ(list[3].line, "   4 cached four");
+  EXPECT_EQ(list[2].size, static_cast<long>(messages[2].size()));
+  // The TOP downloads leave nothing behind.
+  EXPECT_TRUE(box_.List("tmp").empty());
+}
+
+TEST_F(PopHeaderListTest, AnAbsurdCountIsRefusedBeforeAnyCommand) {
+  ScriptedPopServer server;
+  ASSERT_TRUE(server.Start(20));
+  Connect(server);
+  int result = -1;
+  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(INT_MAX); });
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(out, "Not memory!\n");
+  EXPECT_TRUE(server.Commands().empty());
+  EXPECT_TRUE(GetHeaderList().empty());
+}
+
+}  // namespace
+}  // namespace quillo::test
