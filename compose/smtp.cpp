@@ -71,6 +71,7 @@ bool SendMessageText(InputFile& file) {
   PieceReader reader(file);
   HeaderFilter filter;
   bool inHeader = true;
+  bool firstBodyLine = false;
   bool skipping = false;
   LinePiece piece;
   while (reader.Next(piece)) {
@@ -79,10 +80,17 @@ bool SendMessageText(InputFile& file) {
       skipping = false;
       if (inHeader && IsHeaderEnd(piece.text)) {
         inHeader = false;
+        firstBodyLine = true;
         NetSendBuffered("%s\r\n", FormatXMailer().c_str());
         skipping = true;  // the separator line itself never goes out
       } else if (inHeader) {
         skipping = filter.Skip(piece.text);
+      } else if (firstBodyLine) {
+        // Drafts begin their body with an empty line, which then parts header
+        // and body on the wire. A body that begins with text gets one, so its
+        // first line is not taken for a header line.
+        firstBodyLine = false;
+        if (piece.text != "\n") NetSendBuffered("\r\n");
       }
     }
     if (skipping) continue;

@@ -254,6 +254,7 @@ void ScriptedSmtpServer::Serve() {
       reply = rcptCount < script_.rcpt.size() ? script_.rcpt[rcptCount] : script_.rcptDefault;
       ++rcptCount;
     } else if (StartsWithCommand(line, "DATA")) {
+      if (script_.onData) script_.onData();
       reply = script_.data;
       inData = reply.starts_with("354");
     } else if (StartsWithCommand(line, "QUIT")) {

@@ -11,7 +11,7 @@
 
 #include <sys/types.h>
 
-#include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,6 +64,8 @@ struct SmtpScript {
   std::string data = "354 go ahead";
   std::string endOfData = "250 queued";
   std::string quit = "221 bye";
+  // Run on the server's thread when DATA arrives, before the reply.
+  std::function<void()> onData;
 };
 
 class ScriptedSmtpServer {

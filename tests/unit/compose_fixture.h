@@ -1,0 +1,66 @@
+// Common set-up of the composing and sending tests: a private mailbox and tmp
+// directory, the settings pointing there, short network time-outs, and the
+// process-wide records put back afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "net/transport.h"
+#include "settings/job_options.h"
+#include "settings/settings.h"
+#include "tests/support/harness.h"
+
+namespace quillo::composetest {
+
+class ComposeFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedSettings_ = GetSettings();
+    savedJob_ = GetJobOptions();
+    Settings& s = GetSettings();
+    s = Settings{};
+    s.mailbox = box.Path("mbox");
+    s.tmp = box.Path("tmp");
+    s.POPserver = "127.0.0.1";
+    s.POPLogin = "popuser";
+    s.mailto = "me@example.com";
+    s.fullname = "Me Myself";
+    s.SMTPserver = "127.0.0.1";
+    s.smtpServerGiven = 1;
+    s.timeout = 5;
+    GetJobOptions() = JobOptions{};
+    box.MakeMailbox();
+    LogSwitch(true);
+  }
+  void TearDown() override {
+    GetNetSession().sock.Close();
+    LogSwitch(true);
+    GetSettings() = savedSettings_;
+    GetJobOptions() = savedJob_;
+  }
+
+  struct Outcome {
+    int result = -99;
+    std::string out;
+    std::string err;
+  };
+  // Runs `body` with `keys` as the typed answers, capturing both streams.
+  Outcome Call(const std::function<int()>& body, const std::string& keys = "") {
+    Outcome o;
+    ::testing::internal::CaptureStderr();
+    o.out = test::WithPipedKeys(keys, [&] { o.result = body(); });
+    o.err = ::testing::internal::GetCapturedStderr();
+    return o;
+  }
+
+  test::Sandbox box;
+
+ private:
+  Settings savedSettings_;
+  JobOptions savedJob_;
+};
+
+}  // namespace quillo::composetest
