@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <string>
@@ -62,5 +63,20 @@ class ComposeFixture : public ::testing::Test {
   Settings savedSettings_;
   JobOptions savedJob_;
 };
+
+}  // namespace quillo::composetest
+
+namespace quillo::composetest {
+
+// An editor for the tests: it records its current directory, its argument
+// count and each argument (one per line, in brackets) in `log`, then appends
+// "edited\n" to the file it was given.
+inline void WriteRecordingEditor(const test::Sandbox& box, const std::string& script, const std::string& log) {
+  box.WriteFile(script,
+                "#!/bin/sh\n"
+                "{ pwd; echo \"$#\"; for a in \"$@\"; do echo \"[$a]\"; done; } >> '" + box.Path(log) + "'\n"
+                "printf 'edited\\n' >> \"$1\"\n");
+  chmod(box.Path(script).c_str(), 0755);
+}
 
 }  // namespace quillo::composetest
