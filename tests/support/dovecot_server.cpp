@@ -188,10 +188,13 @@ bool DovecotServer::Prepare() {
 
 std::string DovecotServer::ConfigText() const {
   const bool root = ::geteuid() == 0;
-  std::string internalUser = "dovecot", loginUser = "dovenull";
+  std::string internalUser = "dovecot", loginUser = "dovenull", internalGroup = "dovecot";
   if (!root) {
+    // Without root nothing can change hands: every process runs as we do.
     const passwd* me = ::getpwuid(::getuid());
+    const group* mine = ::getgrgid(::getgid());
     internalUser = loginUser = me ? me->pw_name : "nobody";
+    internalGroup = mine ? mine->gr_name : "nogroup";
   }
   std::ostringstream c;
   c << "base_dir = " << dir_ << "/run\n"
@@ -208,6 +211,7 @@ std::string DovecotServer::ConfigText() const {
     << "first_valid_uid = 1\n"
     << "default_internal_user = " << internalUser << "\n"
     << "default_login_user = " << loginUser << "\n"
+    << "default_internal_group = " << internalGroup << "\n"
     << "pop3_logout_format = top=%t/%p, retr=%r/%b, del=%d/%m, size=%s\n"
     << "service pop3-login {\n"
     << "  inet_listener pop3 {\n"
@@ -216,7 +220,8 @@ std::string DovecotServer::ConfigText() const {
     << "  }\n"
     << (root ? "" : "  chroot =\n")
     << "}\n"
-    << (root ? "service auth {\n  user = root\n}\n" : "service anvil {\n  chroot =\n}\n")
+    << (root ? "service auth {\n  user = root\n}\n"
+             : "service anvil {\n  chroot =\n}\nservice auth-worker {\n  user = $default_internal_user\n}\n")
     << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/passwd\n}\n"
     << "userdb {\n  driver = static\n  args = uid=" << mailUid_ << " gid=" << mailGid_ << " home=" << dir_
     << "/home\n}\n";

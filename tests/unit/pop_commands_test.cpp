@@ -143,6 +143,20 @@ TEST_F(PopRetrieveTest, ANumberTakenMeanwhileMovesOnToTheNextFreeOne) {
   EXPECT_NE(out.find("   1" + std::string(18, ' ') + "a@b.c s\n"), std::string::npos) << out;
 }
 
+// A message that cannot be stored is never deleted on the server.
+TEST_F(PopRetrieveTest, NoFileNoDeletion) {
+  ScriptedPopServer server({"From: a@b.c\r\nSubject: s\r\n\r\nbody\r\n"});
+  ASSERT_TRUE(server.Start(20));
+  Connect(server);
+  int result = -1;
+  testing::internal::CaptureStderr();
+  WithPipedKeys("", [&] { result = PopRetrieve("missing", 1, 0, 1); });
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "savefile(" + box_.Path("mbox/missing/0000.TXT") + ") open error!\a\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(server.CountCommands("DELE"), 0);
+}
+
 class PopHeaderListTest : public PopFixture {};
 
 // Slot 1 matches; slot 2 has the size but no line; slot 3 a different size;
