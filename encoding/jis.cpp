@@ -214,7 +214,9 @@ std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2) {
 
 void SjisToJis(std::string_view sjis, std::string& out) {
   out.clear();
-  out.reserve(sjis.size() + 8);
+  // Room for the worst case (a mode change before every byte) up front: the
+  // pages are only touched as they are written, and the string never moves.
+  out.reserve(sjis.size() * 3 + 3);
   const auto* p = reinterpret_cast<const unsigned char*>(sjis.data());
   const size_t n = sjis.size();
   ByteSink sink(out);
