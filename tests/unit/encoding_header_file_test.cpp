@@ -74,12 +74,15 @@ TEST_F(EncodingHeaderFileTest, WithoutEmptyLineEverythingIsHeader) {
 }
 
 TEST_F(EncodingHeaderFileTest, LongLineIsDecodedIn999BytePieces) {
-  // The first piece ends four Base64 characters into a word, so that word is
-  // cut in two and stays encoded (its prefix dropped); a word wholly inside
-  // the second piece still decodes.
-  std::string head = "Subject: " + std::string(970, 'a');
-  std::string input = head + kWord + " =?ISO-2022-JP?B?QQ==?=\r\n\r\nbody\r\n";
-  std::string expected = head + "GyRCJEgbKEI=?= A\n\nbody\n";
+  // Line A: its word ends exactly at byte 999, so it decodes within the first
+  // piece. Line B: the first piece ends one byte before the end of its word,
+  // so that word is cut in two and stays encoded (its prefix dropped), while a
+  // word wholly inside the second piece still decodes.
+  std::string headA = "Subject: " + std::string(960, 'a');
+  std::string headB = "Subject: " + std::string(961, 'b');
+  ASSERT_EQ((headA + kWord).size(), 999u);
+  std::string input = headA + kWord + "tail\r\n" + headB + kWord + " =?ISO-2022-JP?B?QQ==?=\r\n\r\nbody\r\n";
+  std::string expected = headA + kTo + "tail\n" + headB + "GyRCJEgbKEI=?= A\n\nbody\n";
   EXPECT_EQ(Decode(input), expected);
 }
 
