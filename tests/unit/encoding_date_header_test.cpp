@@ -32,8 +32,6 @@ struct DateCase {
 };
 
 const DateCase kDateCases[] = {
-    {"JapanDecember", Calendar(2026, 12, 6, 12, 5, 7, 0), 9 * 3600, "JST", "Sun, 6 Dec 2026 12:05:07 +0900 (JST)"},
-    {"WestOfUtc", Calendar(2026, 1, 12, 0, 0, 0, 1), -5 * 3600, "EST", "Mon, 12 Jan 2026 00:00:00 -0500 (EST)"},
     {"HalfHourEastTruncates", Calendar(2026, 3, 31, 23, 59, 59, 2), 19800, "IST", "Tue, 31 Mar 2026 23:59:59 +0500 (IST)"},
     {"HalfHourWestTruncatesTowardZero", Calendar(2026, 5, 1, 1, 2, 3, 5), -12600, "NST",
      "Fri, 1 May 2026 01:02:03 -0300 (NST)"},
