@@ -208,6 +208,54 @@ TEST(MenuPiped, CommandEdgeCases) {
   }
 }
 
+TEST(MenuPiped, EditRunsTheEditorOnTheSelectedFile) {
+  struct Case {
+    int messages;
+    std::string keys;
+    std::string file;  // relative to the inbox
+    int prompts;
+  };
+  // In an empty folder the editor gets the folder path with no file name.
+  for (const Case& c : std::vector<Case>{{3, "2\nxe\nq\n", "0001.TXT", 3}, {0, "E\nq\n", "", 2}}) {
+    Sandbox box;
+    WriteRecorder(box, "rec", "where");
+    MakeMenuBox(box, c.messages, 25, "editor=" + box.Path("bin/rec") + "\n");
+    RunResult r = box.Run({}, c.keys, WithBin(box));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("Edit mail\n"), std::string::npos) << c.keys;
+    const std::string inbox = std::filesystem::canonical(box.Path("mbox/inbox")).string();
+    EXPECT_EQ(box.ReadFile("where"), inbox + "\n" + box.Path("mbox/inbox/") + c.file + "|\n") << c.keys;
+    EXPECT_EQ(Occurrences(r.out, "(inbox):"), c.prompts) << c.keys;
+  }
+}
+
+TEST(MenuPiped, RefreshShowsFilesAddedMeanwhile) {
+  Sandbox box;
+  MakeMenuBox(box, 2);
+  // The command copies the selected message twice within its folder.
+  RunResult r = box.Run({}, "!\nsh -c 'cp \"$0\" 0008.TXT; cp \"$0\" 0009.TXT'\nr\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  const size_t refresh = r.out.find("Reflesh\nSearching.....\n");
+  ASSERT_NE(refresh, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Row(3, false, 8), refresh), std::string::npos);
+  EXPECT_NE(r.out.find(Row(4, false, 9), refresh), std::string::npos);
+}
+
+TEST(MenuPiped, MoveTakesTheSelectedMessageToTheChosenFolder) {
+  Sandbox box;
+  MakeMenuBox(box, 3);
+  box.MakeDir("mbox/work");
+  RunResult r = box.Run({}, "3\nxm\n4\nq\n", kOffline);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("Move mail\nSelect Target!\n"), std::string::npos) << r.out;
+  EXPECT_EQ(box.List("mbox/work"), (std::vector<std::string>{"0002.TXT"}));
+  // The job ran, so the list was made anew for the same folder.
+  const std::string after = r.out.substr(r.out.find("File Moveing"));
+  EXPECT_NE(after.find(Row(1, true, 0)), std::string::npos);
+  EXPECT_EQ(after.find(Row(3, false, 2)), std::string::npos);
+  EXPECT_EQ(Occurrences(after, "(inbox):"), 1);
+}
+
 TEST(MenuPiped, ChildShellRunsInTheFolderAndTheListIsMadeAnew) {
   Sandbox box;
   MakeMenuBox(box, 1);
