@@ -15,15 +15,18 @@ namespace {
 
 constexpr int kSmtpPort = 25;
 constexpr size_t kHostNameBytes = 80;
+constexpr int kMaxReplyLines = 100;
 
 // Reads a reply, continuation lines ("250-...") included, and tells whether
 // every line of it carries `code`. A missing line counts as a refusal.
 bool ReplyIs(const char* code) {
   std::string line;
-  for (;;) {
+  // A server that never ends its reply is not waited for without end.
+  for (int lines = 0; lines < kMaxReplyLines; ++lines) {
     if (NetRecvLine(line) <= 0 || line.compare(0, 3, code) != 0) return false;
     if (line.size() < 4 || line[3] != '-') return true;
   }
+  return false;
 }
 
 // Reads one reply line without judging it; false when none came.
