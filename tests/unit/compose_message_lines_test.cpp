@@ -48,17 +48,5 @@ TEST(ComposeMessageLines, PiecesOfAtMost999BytesNeverSplitACharacter) {
   for (const Case& c : cases) EXPECT_EQ(Pieces(box, c.content), c.pieces) << c.name;
 }
 
-TEST(ComposeMessageLines, HeaderEndsAndContinuations) {
-  EXPECT_TRUE(IsHeaderEnd("--------\n"));
-  EXPECT_TRUE(IsHeaderEnd("----------x\n"));
-  EXPECT_TRUE(IsHeaderEnd("\n"));
-  EXPECT_FALSE(IsHeaderEnd("-------\n"));
-  EXPECT_FALSE(IsHeaderEnd(" \n"));
-  EXPECT_TRUE(IsContinuationLine(" x"));
-  EXPECT_TRUE(IsContinuationLine("\tx"));
-  EXPECT_FALSE(IsContinuationLine("x "));
-  EXPECT_FALSE(IsContinuationLine(""));
-}
-
 }  // namespace
 }  // namespace quillo

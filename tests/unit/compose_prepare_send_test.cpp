@@ -15,10 +15,6 @@ namespace {
 const std::string kFrom = "From: Me Myself <me@example.com>\n";
 const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \n\n";
 
-TEST(ComposeXMailer, CarriesVersionTransportAndTrailingBlank) {
-  EXPECT_EQ(FormatXMailer(), "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] ");
-}
-
 TEST(ComposeExtractAddress, TakesEachEntryOfAList) {
   struct Case {
     std::string text;
