@@ -1,5 +1,7 @@
 #include "console/line_input.h"
 
+#include <optional>
+
 #include "encoding/byte_classes.h"
 #include "platform/keys.h"
 #include "platform/output.h"
@@ -40,6 +42,9 @@ void Erase(std::string& line, char eraseChar) {
 
 int LineInput(std::string& line, size_t max, char eraseChar, bool masked) {
   line.clear();
+  // A password typed faster than it is read must not be echoed by the terminal.
+  std::optional<RawModeScope> hold;
+  if (masked) hold.emplace();
   for (;;) {
     int key = ReadConsoleKey();
     if (key == kEndOfInput || key == kKeyEscape) return -1;

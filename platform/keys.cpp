@@ -50,24 +50,32 @@ void InstallRestoreHandlers() {
   }
 }
 
+int g_rawDepth = 0;  // nested raw-mode holders; only the outermost switches
+
+void EnterRaw() {
+  if (g_rawDepth++ > 0 || !isatty(STDIN_FILENO)) return;
+  if (tcgetattr(STDIN_FILENO, &g_savedMode) != 0) return;
+  InstallRestoreHandlers();
+  struct termios raw = g_savedMode;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  g_rawActive = 1;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) g_rawActive = 0;
+}
+
+void LeaveRaw() {
+  if (--g_rawDepth > 0) return;
+  if (g_rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+  g_rawActive = 0;
+}
+
 // Raw mode for the lifetime of one key read.
 class RawMode {
  public:
-  RawMode() {
-    if (tcgetattr(STDIN_FILENO, &g_savedMode) != 0) return;
-    InstallRestoreHandlers();
-    struct termios raw = g_savedMode;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN);
-    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    g_rawActive = 1;
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) g_rawActive = 0;
-  }
-  ~RawMode() {
-    if (g_rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
-    g_rawActive = 0;
-  }
+  RawMode() { EnterRaw(); }
+  ~RawMode() { LeaveRaw(); }
   RawMode(const RawMode&) = delete;
   RawMode& operator=(const RawMode&) = delete;
 };
@@ -155,6 +163,11 @@ bool KeyWaiting() {
   if (State().ended || !StdinIsTerminal()) return false;
   return ByteArrivesSoon(0);
 }
+
+bool InputEnded() { return State().ended; }
+
+RawModeScope::RawModeScope() { EnterRaw(); }
+RawModeScope::~RawModeScope() { LeaveRaw(); }
 
 void ResetConsoleKeys() { State() = KeyState{}; }
 

@@ -30,6 +30,20 @@ void EchoChar(char c);
 
 bool StdinIsTerminal();
 
+// True once standard input has ended: every loop that waits for keys then
+// ends as if the user had quit.
+bool InputEnded();
+
+// Keeps the terminal in raw mode for its lifetime, so keys typed while a
+// password is entered are never echoed by the terminal itself.
+class RawModeScope {
+ public:
+  RawModeScope();
+  ~RawModeScope();
+  RawModeScope(const RawModeScope&) = delete;
+  RawModeScope& operator=(const RawModeScope&) = delete;
+};
+
 // Forgets that input ended and any key read ahead (for tests that feed
 // several inputs to one process).
 void ResetConsoleKeys();

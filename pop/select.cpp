@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "console/line_input.h"
+#include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "pop/header_cache.h"
@@ -14,11 +15,6 @@ namespace quillo {
 namespace {
 
 constexpr size_t kSelectionInputMax = 40;
-
-// The line editor gives -1 both for Escape and once the input has ended, and
-// only the first is worth another page. Escape on an empty line twice running
-// is taken as the end, so piped answers that run out cannot loop for ever.
-constexpr int kEmptyEscapesToEnd = 2;
 
 enum class LineOutcome { kShowAgain, kEnd };
 
@@ -102,14 +98,11 @@ int TokenNumber(std::string_view token) {
 void SelectFromHeaderList(int count, const char* prompt, std::string_view keySet, const NumberAction& numberAction,
                           const AllAction& allAction) {
   Page page{0, static_cast<long>(GetSettings().lines) - 3, count};
-  int emptyEscapes = 0;
   while (ShowPage(page) > 0) {
     WriteOut(prompt);
     WriteOut("Select:");
     std::string input;
-    const bool escaped = LineInput(input, kSelectionInputMax, ' ', false) < 0;
-    emptyEscapes = escaped && input.empty() ? emptyEscapes + 1 : 0;
-    if (emptyEscapes >= kEmptyEscapesToEnd) break;
+    if (LineInput(input, kSelectionInputMax, ' ', false) < 0 && InputEnded()) break;
     if (RunTokens(SelectionTokens(input, keySet), page, numberAction, allAction) == LineOutcome::kEnd) break;
   }
   SaveHeaderCache(count);
