@@ -6,6 +6,7 @@
 #include "console/line_input.h"
 #include "console/pager.h"
 #include "console/run_command.h"
+#include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "settings/job_options.h"
@@ -264,9 +265,9 @@ void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
     ShowListPage(m.list, m.count, m.topRow, m.currentRow);
     PrintOut("(%s):", m.folderName.c_str());
     std::string input;
-    // Escape, and input that has ended, leave as "q" does: the menu must
-    // never wait on a console that can give no more keys.
-    if (LineInput(input, kMenuAnswer) < 0) {
+    // Escape acts on what was typed; input that has ended leaves as "q"
+    // does, since no more keys can come.
+    if (LineInput(input, kMenuAnswer) < 0 && InputEnded()) {
       WriteOut("\r\n");
       return;
     }

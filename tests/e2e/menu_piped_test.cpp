@@ -30,6 +30,8 @@ TEST(MenuPiped, QuitWordsAndWordsThatOnlyRedraw) {
       // "00" is worth 0 but is neither quit word; 9 is past the count; x and
       // -2 name nothing; an empty line names nothing.
       {"00\nq\n", 2}, {"9\nq\n", 2}, {"x\nq\n", 2}, {"-2\nq\n", 2}, {"\nq\n", 2}, {"q\nq\n", 1},
+      // Escape acts on what was typed, like Enter; the input then goes on.
+      {"\x1bq\n", 2}, {"q\x1b" "9\n", 1}, {"x\x1bq\x1b", 2},
   };
   Sandbox box;
   MakeMenuBox(box, 3);
@@ -352,12 +354,14 @@ TEST(MenuPiped, PagingEdges) {
   }
 }
 
-TEST(MenuPiped, PlusOpensANumberWithASign) {
+TEST(MenuPiped, NumbersWithASignOrEndedByEscapeOpenTheMessage) {
   Sandbox box;
   MakeMenuBox(box, 3);
-  RunResult r = box.Run({}, "+2\nxq\n", kOffline);
-  EXPECT_NE(r.out.find("Subject: subject1\n"), std::string::npos);
-  EXPECT_NE(r.out.find(Row(2, true, 1)), std::string::npos);
+  for (const std::string keys : {"+2\nxq\n", "2\x1bxq\n"}) {
+    RunResult r = box.Run({}, keys, kOffline);
+    EXPECT_NE(r.out.find("Subject: subject1\n"), std::string::npos) << keys;
+    EXPECT_NE(r.out.find(Row(2, true, 1)), std::string::npos) << keys;
+  }
 }
 
 TEST(MenuPiped, EmptyFolder) {
