@@ -138,6 +138,8 @@ int SendOutbox(std::string& localHostName) {
   }
   std::vector<DirEntry> entries;
   ListDirectory(FolderPath("outbox"), entries);
+  // Each sent message is filed under a free name of the inbox.
+  DirectoryNameScope inboxNames(FolderPath("inbox"));
   for (const DirEntry& entry : entries) {
     if (entry.kind != PathKind::kFile || !IsMessageName(entry.name)) continue;
     if (OfferAndSend(entry.name, localHostName) == 0) return 0;

@@ -7,11 +7,108 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <map>
+#include <unordered_map>
 
 namespace quillo {
+
+namespace {
+
+std::string Folded(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The extension a regular file is counted under: after the last '.', folded.
+std::string ExtensionOf(const std::string& name) {
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : Folded(std::string_view(name).substr(dot + 1));
+}
+
+// The names of one directory while a DirectoryNameScope holds them.
+struct HeldNames {
+  int holders = 0;
+  std::unordered_map<std::string, PathKind> kinds;                     // by name
+  std::unordered_map<std::string, std::vector<std::string>> byFolded;  // folded name -> names
+  std::unordered_map<std::string, int> filesByExtension;
+
+  void Count(const std::string& name, PathKind kind, int step) {
+    if (kind == PathKind::kFile) filesByExtension[ExtensionOf(name)] += step;
+  }
+  void Add(const std::string& name, PathKind kind) {
+    auto it = kinds.find(name);
+    if (it != kinds.end()) {
+      Count(name, it->second, -1);
+      it->second = kind;
+    } else {
+      kinds.emplace(name, kind);
+      byFolded[Folded(name)].push_back(name);
+    }
+    Count(name, kind, +1);
+  }
+  void Remove(const std::string& name) {
+    auto it = kinds.find(name);
+    if (it == kinds.end()) return;
+    Count(name, it->second, -1);
+    kinds.erase(it);
+    auto folded = byFolded.find(Folded(name));
+    if (folded == byFolded.end()) return;
+    std::vector<std::string>& names = folded->second;
+    names.erase(std::remove(names.begin(), names.end(), name), names.end());
+    if (names.empty()) byFolded.erase(folded);
+  }
+  // The name matching `name` in any letter case, an exact match preferred.
+  const std::string* Find(const std::string& name) const {
+    auto it = byFolded.find(Folded(name));
+    if (it == byFolded.end() || it->second.empty()) return nullptr;
+    for (const std::string& candidate : it->second) {
+      if (candidate == name) return &candidate;
+    }
+    return &it->second.front();
+  }
+};
+
+std::map<std::string, HeldNames>& HeldDirectories() {
+  static std::map<std::string, HeldNames> held;
+  return held;
+}
+
+// One spelling per directory: "." for the current one, no trailing '/'.
+std::string DirectoryKey(const std::string& dir) {
+  std::string key = dir.empty() ? std::string(".") : dir;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
+HeldNames* HeldFor(const std::string& dir) {
+  auto& held = HeldDirectories();
+  if (held.empty()) return nullptr;
+  auto it = held.find(DirectoryKey(dir));
+  return it == held.end() ? nullptr : &it->second;
+}
+
+void NoteAdded(const std::string& path, PathKind kind) {
+  if (HeldDirectories().empty()) return;
+  if (HeldNames* held = HeldFor(DirectoryOf(path))) held->Add(BaseName(path), kind);
+}
+
+void NoteRemoved(const std::string& path) {
+  if (HeldDirectories().empty()) return;
+  if (HeldNames* held = HeldFor(DirectoryOf(path))) held->Remove(BaseName(path));
+}
+
+void NoteRenamed(const std::string& from, const std::string& to) {
+  NoteRemoved(from);
+  if (!HeldDirectories().empty() && HeldFor(DirectoryOf(to))) NoteAdded(to, StatPath(to));
+}
+
+}  // namespace
 
 PathKind StatPath(const std::string& path) {
   struct stat st {};
@@ -21,9 +118,23 @@ PathKind StatPath(const std::string& path) {
   return PathKind::kOther;
 }
 
-bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
-bool RemoveDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) != 0) return false;
+  NoteAdded(path, PathKind::kDirectory);
+  return true;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  if (rmdir(path.c_str()) != 0) return false;
+  NoteRemoved(path);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (unlink(path.c_str()) != 0) return false;
+  NoteRemoved(path);
+  return true;
+}
 
 std::string DirectoryOf(const std::string& path) {
   auto slash = path.find_last_of('/');
@@ -59,6 +170,13 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
 std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
   const std::string base = dir.empty() ? "." : dir;
   if (StatPath(base + "/" + name) != PathKind::kNone) return name;
+  if (const HeldNames* held = HeldFor(base)) {
+    const std::string* found = held->Find(name);
+    if (!found) return std::nullopt;
+    // A name held but gone meanwhile (another program removed it): the
+    // directory itself decides.
+    if (StatPath(base + "/" + *found) != PathKind::kNone) return *found;
+  }
   std::vector<DirEntry> entries;
   if (!ListDirectory(base, entries)) return std::nullopt;
   for (const DirEntry& e : entries) {
@@ -79,21 +197,63 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
       errno = EEXIST;
       return false;
     }
-    return rename(from.c_str(), to.c_str()) == 0;
+    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    NoteRenamed(from, to);
+    return true;
   }
 #ifdef RENAME_NOREPLACE
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    NoteRenamed(from, to);
+    return true;
+  }
   if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
   // File systems without the no-replace rename: a hard link fails when the
   // target exists, so the source is only unlinked once the new name is in place.
   if (link(from.c_str(), to.c_str()) != 0) return false;
-  return unlink(from.c_str()) == 0;
+  if (HeldFor(DirectoryOf(to))) NoteAdded(to, StatPath(to));
+  if (unlink(from.c_str()) != 0) return false;
+  NoteRemoved(from);
+  return true;
 }
 
 bool RenameReplace(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  NoteRenamed(from, to);
+  return true;
 }
+
+DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(DirectoryKey(dir)) {
+  auto& held = HeldDirectories();
+  if (auto it = held.find(dir_); it != held.end()) {
+    ++it->second.holders;
+    return;
+  }
+  std::vector<DirEntry> entries;
+  if (!ListDirectory(dir_, entries)) {
+    dir_.clear();  // nothing held: look-ups there scan as usual
+    return;
+  }
+  HeldNames& names = held[dir_];
+  names.holders = 1;
+  for (const DirEntry& e : entries) names.Add(e.name, e.kind);
+}
+
+DirectoryNameScope::~DirectoryNameScope() {
+  if (dir_.empty()) return;
+  auto& held = HeldDirectories();
+  auto it = held.find(dir_);
+  if (it != held.end() && --it->second.holders == 0) held.erase(it);
+}
+
+std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {
+  const HeldNames* held = HeldFor(dir);
+  if (!held) return std::nullopt;
+  auto it = held->filesByExtension.find(Folded(extension));
+  return it == held->filesByExtension.end() ? 0 : it->second;
+}
+
+void NoteNewFile(const std::string& path) { NoteAdded(path, PathKind::kFile); }
 
 std::string CurrentDirectory() {
   char buf[PATH_MAX];

@@ -40,6 +40,31 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const st
 // True when `path` exists, its last component compared without regard to case.
 bool ExistsIgnoringCase(const std::string& path);
 
+// Keeps the names of one directory in memory while a job adds files to it, so
+// that a case-insensitive look-up there costs no scan of the directory (a scan
+// per new file grows with the square of the folder). This program's own
+// creations, renames and removals keep the names up to date; a file another
+// program adds meanwhile is still found when the letter case matches exactly.
+// Scopes may nest, also for the same directory.
+class DirectoryNameScope {
+ public:
+  explicit DirectoryNameScope(const std::string& dir);
+  ~DirectoryNameScope();
+  DirectoryNameScope(const DirectoryNameScope&) = delete;
+  DirectoryNameScope& operator=(const DirectoryNameScope&) = delete;
+
+ private:
+  std::string dir_;
+};
+
+// The number of regular files in `dir` whose name ends in "." and `extension`
+// (any letter case), when a DirectoryNameScope holds the directory's names;
+// nothing otherwise.
+std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension);
+
+// Tells the held names of the file's directory (if any) that `path` was created.
+void NoteNewFile(const std::string& path);
+
 // Splits a path at its last '/': the directory ("." when there is none) and the name.
 std::string DirectoryOf(const std::string& path);
 std::string BaseName(const std::string& path);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/files.h"
+
 namespace quillo {
 
 bool InputFile::Open(const std::string& path, bool textMode) {
@@ -57,6 +59,7 @@ bool OutputFile::Open(const std::string& path, Mode mode) {
   } else {
     file_ = std::fopen(path.c_str(), mode == Mode::kAppend ? "ab" : "wb");
   }
+  if (file_) NoteNewFile(path);
   return file_ != nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "pop/receive.h"
 
 #include "console/line_input.h"
+#include "platform/files.h"
 #include "platform/output.h"
 #include "platform/text_file.h"
 #include "pop/conversation.h"
@@ -91,6 +92,9 @@ int ReceiveMail(const std::string& password, const std::string& folder) {
     WriteErr("stopped\a\n");
     return 0;
   }
+  // Every message taken asks for the next free number of its folder.
+  DirectoryNameScope folderNames(FolderPath(folder));
+  DirectoryNameScope pickNames(FolderPath(kPickFolder));
   switch (OpenPopConversation(password, true)) {
     case PopOpening::kOpened:
       break;

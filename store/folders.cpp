@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <optional>
 #include <vector>
 
 #include "console/line_input.h"
@@ -63,6 +64,8 @@ int EnsureFolder(const std::string& folder) {
 }
 
 int CountMessages(const std::string& folder) {
+  // While a job holds the folder's names, the count is kept with them.
+  if (std::optional<int> held = HeldFileCount(FolderPath(folder), "txt")) return *held;
   std::vector<DirEntry> entries;
   if (!ListDirectory(FolderPath(folder), entries)) return 0;
   int count = 0;
@@ -80,6 +83,8 @@ int NextMessageNumber(const std::string& folder) {
 
 int RenumberFolder(const std::string& folder, const MailList& list, int count) {
   const std::string dir = FolderPath(folder);
+  // Each rename first makes sure its new name is free in any letter case.
+  DirectoryNameScope names(dir);
   WriteOut("Renumbering txt->tmp");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");

@@ -108,6 +108,8 @@ void MoveMatching(const std::string& pattern, const std::string& folder) {
   if (list.empty()) return;
   WriteOut(".\n");
   SortListByName(list, static_cast<int>(list.size()));
+  // A taken name sends each file to the next free number of the folder.
+  DirectoryNameScope names(FolderPath(folder));
   for (const ListEntry& entry : list) MoveMessage(directory + entry.name, folder);
 }
 

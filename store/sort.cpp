@@ -1,6 +1,7 @@
 #include "store/sort.h"
 
 #include <algorithm>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -24,7 +25,82 @@ bool LessUnsigned(const std::string& a, const std::string& b) {
   });
 }
 
+// Positions 0 .. n-1 that hold a counted element; Fenwick tree.
+class PositionCounter {
+ public:
+  explicit PositionCounter(size_t n) : tree_(n + 1, 0) {}
+  void Add(size_t position) {
+    for (size_t i = position + 1; i < tree_.size(); i += i & (~i + 1)) ++tree_[i];
+  }
+  // Counted positions below `end`.
+  size_t Below(size_t end) const {
+    size_t sum = 0;
+    for (size_t i = end; i > 0; i -= i & (~i + 1)) sum += tree_[i];
+    return sum;
+  }
+
+ private:
+  std::vector<size_t> tree_;
+};
+
+// Moves the first `steps` elements of `queue` to its back, the shorter way round.
+void RotateLeft(std::deque<size_t>& queue, size_t steps) {
+  if (queue.empty()) return;
+  steps %= queue.size();
+  if (steps <= queue.size() / 2) {
+    for (size_t i = 0; i < steps; ++i) {
+      queue.push_back(queue.front());
+      queue.pop_front();
+    }
+  } else {
+    for (size_t i = steps; i < queue.size(); ++i) {
+      queue.push_front(queue.back());
+      queue.pop_back();
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
+  // The exchange procedure puts the smallest key at the front in each pass, so
+  // the result is ordered by key; only the order within a run of equal keys
+  // needs working out. For one key value v, seen against the elements with
+  // smaller keys only (larger ones never change it), a pass does this: when
+  // the front element has a smaller key, it leaves and nothing else changes
+  // for v; when the front is a v element and a smaller key follows, that
+  // element takes the place of the first smaller one, behind the other v
+  // elements before it. Read from left to right this is a queue of the v
+  // elements met so far, turned by one for every smaller key met after them;
+  // the queue's final order is the order in which the v elements leave.
+  const size_t n = keys.size();
+  std::vector<size_t> byKey(n);
+  for (size_t i = 0; i < n; ++i) byKey[i] = i;
+  std::sort(byKey.begin(), byKey.end(), [&keys](size_t a, size_t b) {
+    if (LessUnsigned(keys[a], keys[b])) return true;
+    if (LessUnsigned(keys[b], keys[a])) return false;
+    return a < b;
+  });
+  std::vector<size_t> order;
+  order.reserve(n);
+  PositionCounter smaller(n);
+  std::deque<size_t> queue;
+  for (size_t first = 0; first < n;) {
+    size_t last = first + 1;
+    while (last < n && keys[byKey[last]] == keys[byKey[first]]) ++last;
+    queue.clear();
+    for (size_t k = first; k < last; ++k) {
+      const size_t position = byKey[k];
+      const size_t next = k + 1 < last ? byKey[k + 1] : n;
+      queue.push_back(position);
+      RotateLeft(queue, smaller.Below(next) - smaller.Below(position + 1));
+    }
+    order.insert(order.end(), queue.begin(), queue.end());
+    for (size_t k = first; k < last; ++k) smaller.Add(byKey[k]);
+    first = last;
+  }
+  return order;
+}
 
 void SortListByName(MailList& list, int count) {
   const size_t n = Clamp(list, count);
@@ -39,19 +115,14 @@ std::string DateSortKey(const ListEntry& entry) {
 
 int SortListByDate(MailList& list, int count) {
   const size_t n = Clamp(list, count);
-  // Each key once; the exchanges below move keys with their entries, so the
-  // order is the one the pairwise procedure gives on the entries themselves.
   std::vector<std::string> keys;
   keys.reserve(n);
   for (size_t i = 0; i < n; ++i) keys.push_back(DateSortKey(list[i]));
-  for (size_t i = 0; i + 1 < n; ++i) {
-    for (size_t j = i + 1; j < n; ++j) {
-      if (LessUnsigned(keys[j], keys[i])) {
-        std::swap(keys[i], keys[j]);
-        std::swap(list[i], list[j]);
-      }
-    }
-  }
+  const std::vector<size_t> order = ExchangeSortOrder(keys);
+  MailList sorted;
+  sorted.reserve(n);
+  for (size_t i : order) sorted.push_back(std::move(list[i]));
+  std::move(sorted.begin(), sorted.end(), list.begin());
   return count;
 }
 

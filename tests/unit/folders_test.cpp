@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
+
+#include "platform/files.h"
+#include "platform/output.h"
+#include "platform/text_file.h"
 
 #include "settings/settings.h"
 #include "tests/support/harness.h"
@@ -43,8 +49,62 @@ TEST_F(FoldersTest, NextMessageNumber) {
     for (const auto& f : c.files) box.WriteFile("mbox/f/" + f, "x\n");
     EXPECT_EQ(CountMessages("f"), c.count) << c.name;
     EXPECT_EQ(NextMessageNumber("f"), c.next) << c.name;
+    {
+      // The same answers from the names a job holds in memory.
+      DirectoryNameScope held(FolderPath("f"));
+      EXPECT_EQ(CountMessages("f"), c.count) << c.name << " (held)";
+      EXPECT_EQ(NextMessageNumber("f"), c.next) << c.name << " (held)";
+    }
     std::filesystem::remove_all(box.Path("mbox/f"));
   }
+}
+
+TEST_F(FoldersTest, HeldNamesFollowTheJobsOwnChanges) {
+  for (const char* name : {"0000.TXT", "0001.TXT", "0002.TXT", "0004.txt"}) Touch(name);
+  const std::string dir = FolderPath("inbox");
+  DirectoryNameScope held(dir);
+  EXPECT_EQ(NextMessageNumber("inbox"), 5);
+  OutputFile created;
+  ASSERT_TRUE(created.Open(NewMessagePath("inbox", 5), OutputFile::Mode::kCreateExclusive));
+  ASSERT_TRUE(created.Close());
+  EXPECT_EQ(NextMessageNumber("inbox"), 6);
+  ASSERT_TRUE(RenameNoReplace(dir + "/0004.txt", dir + "/0006.tXt"));
+  EXPECT_EQ(CountMessages("inbox"), 5);
+  EXPECT_EQ(NextMessageNumber("inbox"), 7) << "0006.tXt is taken in another case";
+  ASSERT_TRUE(created.Open(NewMessagePath("inbox", 7), OutputFile::Mode::kCreateExclusive));
+  ASSERT_TRUE(created.Close());
+  EXPECT_EQ(NextMessageNumber("inbox"), 8);
+  ASSERT_TRUE(RemoveFile(dir + "/0001.TXT"));
+  EXPECT_EQ(CountMessages("inbox"), 5);
+  EXPECT_EQ(NextMessageNumber("inbox"), 8);
+  // Another program's file in the same letter case is still seen; one that
+  // went away is no longer taken.
+  Touch("0008.TXT");
+  EXPECT_EQ(NextMessageNumber("inbox"), 9);
+  std::filesystem::remove(box.Path("mbox/inbox/0006.tXt"));
+  EXPECT_FALSE(ExistsIgnoringCase(dir + "/0006.TXT"));
+  EXPECT_FALSE(RenameNoReplace(dir + "/0000.TXT", dir + "/0005.txt"));
+  EXPECT_TRUE(box.Exists("mbox/inbox/0000.TXT"));
+}
+
+TEST_F(FoldersTest, RenumberManyMixedCaseFilesInListOrder) {
+  const char* extensions[] = {".TXT", ".txt", ".Txt", ".tXT"};
+  MailList list;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = Format("%04d", i * 3 % 1000) + extensions[rng() % 4];
+    Touch(name);
+    list.push_back({name, ""});
+  }
+  std::shuffle(list.begin(), list.end(), rng);
+  test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, static_cast<int>(list.size())); });
+  const std::vector<std::string> names = box.List("mbox/inbox");
+  ASSERT_EQ(names.size(), list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    ASSERT_EQ(names[i], Format("%04zu.txt", i));
+    EXPECT_EQ(box.ReadFile("mbox/inbox/" + names[i]), "Subject: " + list[i].name + "\n") << i;
+  }
+  EXPECT_EQ(NextMessageNumber("inbox"), 400);
 }
 
 TEST_F(FoldersTest, DirectoryNamedLikeAMessageIsNotCounted) {
@@ -71,12 +131,16 @@ TEST_F(FoldersTest, RenumberInListOrderWithProgress) {
 }
 
 TEST_F(FoldersTest, RenumberNeverOverwritesAStaleTemporaryFile) {
-  Touch("0005.TXT");
-  box.WriteFile("mbox/inbox/0000.tmp", "stale\n");
-  MailList list = {{"0005.TXT", ""}};
-  test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 1); });
-  // The message keeps its old name rather than being lost.
-  EXPECT_EQ(box.ReadFile("mbox/inbox/0005.TXT"), "Subject: 0005.TXT\n");
+  for (const char* stale : {"0000.tmp", "0000.TMP"}) {
+    Touch("0005.TXT");
+    box.WriteFile(std::string("mbox/inbox/") + stale, "stale\n");
+    MailList list = {{"0005.TXT", ""}};
+    test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 1); });
+    // The message keeps its old name rather than being lost.
+    EXPECT_EQ(box.ReadFile("mbox/inbox/0005.TXT"), "Subject: 0005.TXT\n") << stale;
+    std::filesystem::remove_all(box.Path("mbox/inbox"));
+    box.MakeDir("mbox/inbox");
+  }
 }
 
 TEST_F(FoldersTest, EnsureFolderAsksAndCreates) {

@@ -108,5 +108,38 @@ TEST(StoreSortByDate, SameOrderAsTheReferenceProcedure) {
   }
 }
 
+// The exchange procedure on bare keys: element order[i] ends at position i.
+std::vector<size_t> ReferenceOrder(const std::vector<std::string>& keys) {
+  std::vector<size_t> order(keys.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (size_t i = 0; i + 1 < order.size(); ++i) {
+    for (size_t j = i + 1; j < order.size(); ++j) {
+      if (keys[order[j]] < keys[order[i]]) std::swap(order[i], order[j]);
+    }
+  }
+  return order;
+}
+
+TEST(StoreSortByDate, ExchangeOrderOfLongListsWithManyEqualKeys) {
+  // Few key values over many elements: long runs of equal keys interleaved
+  // with smaller ones, where the exchange order departs furthest from a
+  // stable sort.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    const size_t n = rng() % 300;
+    const unsigned values = 1 + rng() % 6;
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < n; ++i) keys.push_back(std::string(1, static_cast<char>('a' + rng() % values)));
+    EXPECT_EQ(ExchangeSortOrder(keys), ReferenceOrder(keys)) << "round " << round;
+  }
+}
+
+TEST(StoreSortByDate, ExchangeOrderComparesUnsignedBytes) {
+  const std::vector<std::string> keys = {"\x82", "b", "\x82", "a", "b", "\x82\x01", "a"};
+  std::vector<size_t> expected = {3, 6, 4, 1, 2, 0, 5};
+  EXPECT_EQ(ExchangeSortOrder(keys), ReferenceOrder(keys));
+  EXPECT_EQ(ExchangeSortOrder(keys), expected);
+}
+
 }  // namespace
 }  // namespace quillo
