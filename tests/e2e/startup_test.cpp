@@ -104,7 +104,7 @@ TEST(StartupSettings, ReportsMissingFileAndValuesInOrder) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"", "not ditected setupfile(quillo.ini)!\a\n"},
+      {"", "not ditected setupfile(quillo.ini)!\a\nlooked for: quillo.ini, " QUILLO_BIN_DIR "/quillo.ini, <home>/.config/quillo/quillo.ini\n"},
       {"POPLogin=u\nmailto=a@b\n", "POPserver error!\a\r\n"},
       {"POPserver=h\nmailto=a@b\n", "Login username error!\a\r\n"},
       {"POPserver=h\nPOPLogin=u\n", "mailaddres error!\a\r\n"},
@@ -116,8 +116,33 @@ TEST(StartupSettings, ReportsMissingFileAndValuesInOrder) {
     box.MakeMailbox();
     if (!c.ini.empty()) box.WriteFile("quillo.ini", "mailbox=" + box.Path("mbox") + "\n" + c.ini);
     RunResult r = box.Run({"-l"});
+    std::string message = c.message;
+    if (auto home = message.find("<home>"); home != std::string::npos) message.replace(home, 6, box.dir());
     EXPECT_EQ(r.exitCode, 1) << c.ini;
-    EXPECT_EQ(r.err, kBanner + c.message) << c.ini;
+    EXPECT_EQ(r.err, kBanner + message) << c.ini;
+  }
+}
+
+TEST(StartupSettings, FileFoundWhereUnixUsersKeepIt) {
+  const std::string ini = "POPserver=h\nPOPLogin=u\nmailto=a@b\n";
+  {
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteFile(".config/quillo/quillo.ini", "mailbox=" + box.Path("mbox") + "\n" + ini);
+    RunResult r = box.Run({}, "", {{"QUILLO_OFFLINE", "1"}});  // HOME is the sandbox
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+  }
+  {
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteFile("xdg/quillo/quillo.ini", "mailbox=" + box.Path("mbox") + "\n" + ini);
+    RunResult r = box.Run({}, "", {{"QUILLO_OFFLINE", "1"}, {"XDG_CONFIG_HOME", box.Path("xdg") + "/"}});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The current directory still comes first.
+    box.WriteFile("quillo.ini", "mailbox=" + box.Path("mbox") + "\nPOPLogin=u\nmailto=a@b\n");
+    r = box.Run({"-l"}, "", {{"XDG_CONFIG_HOME", box.Path("xdg")}});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, kBanner + "POPserver error!\a\r\n");
   }
 }
 
