@@ -3,6 +3,7 @@
 #include "compose/message_lines.h"
 #include "compose/outbox.h"
 #include "compose/prepare_send.h"
+#include "compose/smtp_session.h"
 #include "encoding/jis.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -15,19 +16,7 @@ namespace {
 
 constexpr int kSmtpPort = 25;
 constexpr size_t kHostNameBytes = 80;
-constexpr int kMaxReplyLines = 100;
-
-// Reads a reply, continuation lines ("250-...") included, and tells whether
-// every line of it carries `code`. A missing line counts as a refusal.
-bool ReplyIs(const char* code) {
-  std::string line;
-  // A server that never ends its reply is not waited for without end.
-  for (int lines = 0; lines < kMaxReplyLines; ++lines) {
-    if (NetRecvLine(line) <= 0 || line.compare(0, 3, code) != 0) return false;
-    if (line.size() < 4 || line[3] != '-') return true;
-  }
-  return false;
-}
+constexpr int kSmtpsPort = 465;
 
 // Reads one reply line without judging it; false when none came.
 bool AnyReply() {
@@ -174,18 +163,22 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
   if (count <= 0) return 0;
   CopyFile(SendFilePath(), path);
 
+  const Settings& s = GetSettings();
+  if (s.SMTPtls != TlsMode::kNone && !NetTlsUsable(std::string("SMTPtls=") + TlsModeName(s.SMTPtls))) return 0;
+  AskSmtpPasswordIfNeeded();
   int port = GetService("smtp", "tcp");
   if (port < 0) port = kSmtpPort;
+  if (s.SMTPtls == TlsMode::kImplicit) port = kSmtpsPort;
   if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
     WriteErr("myhostname getting error!\a\n");
     return 0;
   }
-  const Settings& s = GetSettings();
   const HostPort server = SmtpEndpoint(port);
   if (NetOpen(server.host, server.port) != 1) {
     PrintErr("SMTPserver(%s) connect error!\a\n", s.SMTPserver.c_str());
     return 0;
   }
+  if (!SecureSmtpAtOnce(server.host)) return 0;
   if (!ReplyIs("220")) {
     PrintErr("SMTPserver(%s) responce error!\a\n", s.SMTPserver.c_str());
     NetClose();
@@ -193,14 +186,7 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
   }
   PrintOut("Login SMTPserver(%s)\n", s.SMTPserver.c_str());
 
-  NetSendLine("HELO %s\r\n", localHostName.c_str());
-  if (!ReplyIs("250")) {
-    WriteErr("SMTP error!(HELO)\a\n");
-    NetSendLine("QUIT\r\n");
-    AnyReply();
-    NetClose();
-    return 0;
-  }
+  if (!OpenSmtpSession(server.host, localHostName)) return 0;
   const int accepted = SmtpTransaction(path, count);
   if (accepted == 1) FileSentMessage(path, "inbox");
   if (accepted >= 0) {

@@ -8,7 +8,7 @@
 namespace quillo {
 
 // Where the mail goes: the SMTPserver setting ("host" or "host:port", port 25
-// by default). Without an SMTPserver key the POP3 server's host is used, on
+// by default, 465 with SMTPtls=tls). Without an SMTPserver key the POP3 server's host is used, on
 // the SMTP port, not on the POP3 port its setting may name.
 HostPort SmtpEndpoint(int defaultPort);
 
@@ -20,10 +20,11 @@ std::string EnvelopeSender();
 std::string SendFilePath();
 
 // Checks the outbox file, replaces it with its cleaned form and holds one
-// SMTP conversation for it; a message the server accepted is filed into
-// "inbox". `localHostName` receives this machine's name for HELO. Returns 1
-// when the conversation was held (whatever the server made of the message),
-// 0 when the check, the connection, the greeting or HELO failed.
+// SMTP conversation for it, secured and logged in to as SMTPtls and SMTPauth
+// ask; a message the server accepted is filed into "inbox". `localHostName`
+// receives this machine's name for HELO (EHLO). Returns 1 when the
+// conversation was held (whatever the server made of the message), 0 when
+// the check, the connection, TLS, the greeting, HELO (EHLO) or AUTH failed.
 int DeliverMessage(const std::string& path, std::string& localHostName);
 
 // MAIL FROM, one RCPT TO per recipient, DATA and the message. Returns 1 when

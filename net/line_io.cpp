@@ -14,12 +14,20 @@ constexpr int kReadClosed = -1;
 // No buffer capacity lets a piece grow past this many bytes.
 constexpr int kLongestPiece = 1000;
 
+// Receives through TLS once the connection is secured, else straight.
+long Receive(NetSession& s) {
+  const int timeout = GetSettings().timeout;
+  char* buffer = s.recvBuf.data();
+  const size_t size = s.recvBuf.size() - 1;
+  return s.tls.Active() ? s.tls.Receive(s.sock, buffer, size, timeout) : ReceiveSome(s.sock, buffer, size, timeout);
+}
+
 // The next byte of the connection (0-255), kReadClosed when the peer closed
 // it, kReadFailed on a receive error or time-out (after saying so).
 int ReadByte() {
   NetSession& s = GetNetSession();
   if (s.recvPos < s.recvCount) return static_cast<unsigned char>(s.recvBuf[s.recvPos++]);
-  long n = ReceiveSome(s.sock, s.recvBuf.data(), s.recvBuf.size() - 1, GetSettings().timeout);
+  long n = Receive(s);
   s.recvPos = 0;
   if (n == kSocketTimedOut) {
     s.recvCount = -1;
@@ -38,7 +46,9 @@ int ReadByte() {
 void SendText(std::string_view text) {
   NetSession& s = GetNetSession();
   if (s.sendFailed) return;
-  if (SendAll(s.sock, text, GetSettings().timeout) < 0) s.sendFailed = true;
+  const int timeout = GetSettings().timeout;
+  const long sent = s.tls.Active() ? s.tls.Send(s.sock, text, timeout) : SendAll(s.sock, text, timeout);
+  if (sent < 0) s.sendFailed = true;
 }
 
 int SendBuffered(const std::string& text) {

@@ -106,6 +106,7 @@ static void ReportConnectFailure(const ConnectResult& result, const std::string&
 }
 
 static void ForgetEarlierConnection(NetSession& session) {
+  session.tls.Close();
   session.sock.Close();
   session.recvPos = 0;
   session.recvCount = 0;
@@ -142,8 +143,34 @@ int NetOpen(const std::string& hostname, int portNum) {
 
 int NetClose() {
   LogLine("NetClose");
-  GetNetSession().sock.Close();
+  NetSession& session = GetNetSession();
+  session.tls.End(session.sock);
+  session.sock.Close();
   NetCleanup();
+  return 1;
+}
+
+bool NetTlsUsable(const std::string& setting) {
+  if (TlsAvailable()) return true;
+  PrintErr("%s: this build of Quillo has no TLS!\a\n", setting.c_str());
+  return false;
+}
+
+int NetStartTls(const std::string& host, std::string& reason) {
+  NetSession& session = GetNetSession();
+  LogPrintf("StartTLS(hostname:%s)", host.c_str());
+  // Bytes that arrived before the handshake could have been put there by
+  // anyone on the way; none of them may pass for the server's words.
+  session.recvPos = 0;
+  session.recvCount = 0;
+  session.pendBuf.clear();
+  if (session.sendFailed) {
+    reason = "the connection broke";
+    return 0;
+  }
+  TlsPeer peer{host, GetSettings().cafile, GetSettings().timeout};
+  if (!session.tls.Start(session.sock, peer, reason)) return 0;
+  LogPrintf("TLS:%s", session.tls.Description().c_str());
   return 1;
 }
 

@@ -7,6 +7,7 @@
 
 #include "net/protocol_log.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace quillo {
 
@@ -20,6 +21,9 @@ constexpr size_t kPendCapacity = 1000;
 struct NetSession {
   bool started = false;
   SocketHandle sock;
+  // Active once NetStartTls has secured the connection: every byte read or
+  // sent then passes through it.
+  TlsChannel tls;
   std::array<char, kRecvBufSize> recvBuf{};
   int recvPos = 0;    // next unread byte of recvBuf
   int recvCount = 0;  // bytes in recvBuf from the last receive (<= 0 after close or error)
@@ -76,6 +80,17 @@ int NetOpen(const std::string& hostname, int portNum);
 
 // Closes the connection and shuts the network layer down. 1.
 int NetClose();
+
+// True when this build can speak TLS. Otherwise prints that it cannot,
+// naming the setting that asks for it ("POPtls=tls").
+bool NetTlsUsable(const std::string& setting);
+
+// Secures the open connection with TLS; the server's certificate must be
+// trusted and issued for `host`. Whatever was received before and not yet
+// read is dropped: it did not come through TLS. 1 when secured; 0 when not,
+// with `reason` in words for the user (nothing printed) and the connection
+// of no further use.
+int NetStartTls(const std::string& host, std::string& reason);
 
 // Reads one line piece into `buffer` (`capacity` bytes, normally 1000) and
 // terminates it. Returns:

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include <utility>
+
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/process.h"
@@ -35,8 +37,33 @@ void ApplyEnvironment(Settings& s) {
   text("PAGER", s.pager, cap::kPager);
 }
 
-void ApplyFile(Settings& s, const std::string& path) {
+// The value of a choice key, compared ignoring case; false for any other text.
+template <typename Choice, size_t N>
+bool ChoiceValue(std::string_view text, const std::pair<const char*, Choice> (&names)[N], Choice& out) {
+  for (const auto& [name, choice] : names) {
+    if (EqualsIgnoreCase(text, name)) {
+      out = choice;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr std::pair<const char*, TlsMode> kTlsModes[] = {
+    {"none", TlsMode::kNone}, {"starttls", TlsMode::kStartTls}, {"tls", TlsMode::kImplicit}};
+constexpr std::pair<const char*, SmtpAuth> kSmtpAuths[] = {
+    {"none", SmtpAuth::kNone}, {"plain", SmtpAuth::kPlain}, {"login", SmtpAuth::kLogin}};
+
+// Returns the message for the first choice key whose value is none of its
+// choices (a mistyped TLS mode must not quietly mean "none"), "" when all are
+// sound.
+std::string ApplyFile(Settings& s, const std::string& path) {
   std::string value;
+  std::string wrong;
+  auto choice = [&](const char* key, auto& field, const auto& names) {
+    if (ReadKey(key, value, path, cap::kReadValue) != 1) return;
+    if (!ChoiceValue(value, names, field) && wrong.empty()) wrong = Format("%s error!(%s)\a\r\n", key, value.c_str());
+  };
   auto read = [&](const char* key) { return ReadKey(key, value, path, cap::kReadValue) == 1; };
   if (read("mailbox")) s.mailbox = Capped(WithoutTrailingSeparator(value), cap::kMailbox);
   if (read("tmp")) s.tmp = Capped(WithoutTrailingSeparator(value), cap::kTmp);
@@ -55,9 +82,33 @@ void ApplyFile(Settings& s, const std::string& path) {
   if (read("passwd")) s.passwd = Capped(value, cap::kPasswd);
   if (read("Reciveheadlong")) s.Reciveheadlong = FlagValue(value);
   if (read("timeout")) s.timeout = IntValue(value) < 0 ? 0 : IntValue(value);
+  choice("POPtls", s.POPtls, kTlsModes);
+  choice("SMTPtls", s.SMTPtls, kTlsModes);
+  choice("SMTPauth", s.SMTPauth, kSmtpAuths);
+  if (read("SMTPLogin")) s.SMTPLogin = Capped(value, cap::kSMTPLogin);
+  if (read("SMTPpasswd")) s.SMTPpasswd = Capped(value, cap::kSMTPpasswd);
+  if (read("cafile")) s.cafile = Capped(value, cap::kCafile);
+  return wrong;
 }
 
 }  // namespace
+
+const char* TlsModeName(TlsMode mode) {
+  for (const auto& [name, choice] : kTlsModes) {
+    if (choice == mode) return name;
+  }
+  return "none";
+}
+
+const std::string& SmtpLoginName() {
+  const Settings& s = GetSettings();
+  return s.SMTPLogin.empty() ? s.POPLogin : s.SMTPLogin;
+}
+
+const std::string& SmtpPassword() {
+  const Settings& s = GetSettings();
+  return s.SMTPpasswd.empty() ? s.passwd : s.SMTPpasswd;
+}
 
 std::string FindSettingsFile(const char* programPath) {
   std::string here = kSettingsFileName;
@@ -85,7 +136,7 @@ int LoadSettings(const char* programPath, const std::function<int(const std::str
     PrintErr("not ditected setupfile(%s)!\a\n", kSettingsFileName);
     return 1;
   }
-  ApplyFile(s, path);
+  const std::string wrongChoice = ApplyFile(s, path);
   // The pager divides by lines - 1 and list pages show lines - 3 rows.
   if (s.lines < kMinimumLines) s.lines = kMinimumLines;
 
@@ -99,6 +150,10 @@ int LoadSettings(const char* programPath, const std::function<int(const std::str
   }
   if (s.mailto.empty()) {
     PrintErr("mailaddres error!\a\r\n");
+    return 1;
+  }
+  if (!wrongChoice.empty()) {
+    WriteErr(wrongChoice);
     return 1;
   }
   s.smtpServerGiven = 1;

@@ -11,8 +11,15 @@ namespace quillo {
 namespace cap {
 constexpr size_t kMailbox = 128, kPOPserver = 80, kPOPLogin = 40, kEditor = 128,
                  kSignature = 80, kQuotePrefix = 41, kSMTPserver = 80, kMailto = 80,
-                 kFullname = 80, kTmp = 128, kPager = 80, kPasswd = 21, kReadValue = 128;
+                 kFullname = 80, kTmp = 128, kPager = 80, kPasswd = 21, kReadValue = 128,
+                 kSMTPLogin = 80, kSMTPpasswd = 128, kCafile = 128;
 }  // namespace cap
+
+// How a connection is secured: not at all, by upgrading the plain
+// conversation (STLS, STARTTLS), or with TLS from the first byte.
+enum class TlsMode { kNone, kStartTls, kImplicit };
+// How the SMTP server is logged in to.
+enum class SmtpAuth { kNone, kPlain, kLogin };
 
 struct Settings {
   std::string mailbox;
@@ -35,7 +42,23 @@ struct Settings {
   std::string passwd;
   // Seconds to wait for a connection or for reply bytes; 0 waits for ever.
   int timeout = 60;
+  TlsMode POPtls = TlsMode::kNone;
+  TlsMode SMTPtls = TlsMode::kNone;
+  SmtpAuth SMTPauth = SmtpAuth::kNone;
+  // The SMTP account; empty ones fall back to POPLogin and passwd.
+  std::string SMTPLogin;
+  std::string SMTPpasswd;
+  // A PEM file of certificates trusted besides the system's; "" for none.
+  std::string cafile;
 };
+
+// The name of a TLS mode as the settings file writes it ("none", "starttls", "tls").
+const char* TlsModeName(TlsMode mode);
+
+// The SMTP login name and password in force: SMTPLogin and SMTPpasswd, or
+// where they are empty POPLogin and passwd.
+const std::string& SmtpLoginName();
+const std::string& SmtpPassword();
 
 // The one Settings record of the process.
 Settings& GetSettings();

@@ -131,7 +131,7 @@ bool Exited(pid_t pid) {
 
 bool DovecotInstalled() { return ::access(kDovecotProgram, X_OK) == 0; }
 
-DovecotServer::DovecotServer() {
+DovecotServer::DovecotServer(const DovecotTls& tls) : tls_(tls) {
   if (!DovecotInstalled()) {
     error_ = "dovecot is not installed";
     return;
@@ -186,6 +186,12 @@ bool DovecotServer::Prepare() {
   return WriteAll(dir_ + "/passwd", std::string(kUser) + ":{PLAIN}" + kPassword + "::::::\n");
 }
 
+std::string DovecotServer::SslText() const {
+  if (tls_.certFile.empty()) return "ssl = no\n";
+  return "ssl = required\nssl_cert = <" + tls_.certFile + "\nssl_key = <" + tls_.keyFile +
+         "\nssl_min_protocol = TLSv1.2\n";
+}
+
 std::string DovecotServer::ConfigText() const {
   const bool root = ::geteuid() == 0;
   std::string internalUser = "dovecot", loginUser = "dovenull", internalGroup = "dovecot";
@@ -202,7 +208,7 @@ std::string DovecotServer::ConfigText() const {
     << "log_path = " << dir_ << "/dovecot.log\n"
     << "protocols = pop3\n"
     << "listen = 127.0.0.1\n"
-    << "ssl = no\n"
+    << SslText()
     << "disable_plaintext_auth = no\n"
     << "auth_mechanisms = plain\n"
     // Wrong passwords are answered at once.
@@ -218,6 +224,9 @@ std::string DovecotServer::ConfigText() const {
     << "    address = 127.0.0.1\n"
     << "    port = " << port_ << "\n"
     << "  }\n"
+    << (tls_.certFile.empty() ? std::string()
+                              : "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = " +
+                                    std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n")
     << (root ? "" : "  chroot =\n")
     << "}\n"
     << (root ? "service auth {\n  user = root\n}\n"
@@ -235,6 +244,10 @@ bool DovecotServer::Launch() {
     // The port is free now; should another program take it first, the
     // server ends at once and the next attempt picks another.
     port_ = UnusedLocalPort();
+    if (!tls_.certFile.empty()) {
+      do tlsPort_ = UnusedLocalPort();
+      while (tlsPort_ == port_);
+    }
     if (!WriteAll(config, ConfigText())) {
       error_ = "cannot write the configuration";
       return false;

@@ -14,12 +14,21 @@
 
 namespace quillo::test {
 
+// A certificate and its key (PEM files) for a DovecotServer that speaks TLS.
+// Empty: the server speaks plain POP3 only (ssl = no).
+struct DovecotTls {
+  std::string certFile;
+  std::string keyFile;
+};
+
 class DovecotServer {
  public:
   static constexpr const char* kUser = "user";
   static constexpr const char* kPassword = "secret";
 
-  DovecotServer();
+  // With `tls` the server runs with ssl = required: its plain port offers
+  // STLS, and a second port speaks TLS from the first byte.
+  explicit DovecotServer(const DovecotTls& tls = {});
   ~DovecotServer();
   DovecotServer(const DovecotServer&) = delete;
   DovecotServer& operator=(const DovecotServer&) = delete;
@@ -30,6 +39,12 @@ class DovecotServer {
   int Port() const { return port_; }
   // The POPserver setting that reaches it.
   std::string Setting() const { return "127.0.0.1:" + std::to_string(port_); }
+  // The port that speaks TLS at once, and the setting that reaches it (on
+  // `host`); 0 and nothing sensible without TLS.
+  int TlsPort() const { return tlsPort_; }
+  std::string TlsSetting(const std::string& host = "127.0.0.1") const {
+    return host + ":" + std::to_string(tlsPort_);
+  }
 
   // Delivers a message (LF or CR LF line ends) as the next one of the
   // maildrop. False when it cannot be written.
@@ -59,10 +74,13 @@ class DovecotServer {
   bool Launch();
   void Stop();
   std::string ConfigText() const;
+  std::string SslText() const;
 
+  DovecotTls tls_;
   std::string dir_;
   std::string error_;
   int port_ = 0;
+  int tlsPort_ = 0;
   pid_t pid_ = -1;
   uid_t mailUid_ = 0;
   gid_t mailGid_ = 0;

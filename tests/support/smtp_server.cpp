@@ -53,12 +53,37 @@ int LeftMs(Clock::time_point deadline) {
 
 }  // namespace
 
-SmtpCaptureServer::SmtpCaptureServer() {
+namespace {
+
+// The script's arguments after DIR and LIFETIME.
+std::vector<std::string> OptionArguments(const SmtpCaptureOptions& options) {
+  std::vector<std::string> args;
+  if (options.tls != SmtpCaptureOptions::Tls::kNone) {
+    args.push_back(options.tls == SmtpCaptureOptions::Tls::kStartTls ? "--starttls" : "--tls");
+    args.push_back(options.certFile);
+    args.push_back(options.keyFile);
+  }
+  if (!options.user.empty()) {
+    args.push_back("--auth");
+    args.push_back(options.user);
+    args.push_back(options.password);
+  }
+  return args;
+}
+
+}  // namespace
+
+SmtpCaptureServer::SmtpCaptureServer(const SmtpCaptureOptions& options) {
   std::string tmpl = (fs::temp_directory_path() / "quillo-smtp-XXXXXX").string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   const std::string script = std::string(QUILLO_SOURCE_DIR) + "/tests/support/smtp_capture.py";
   const std::string log = dir_ + "/log";
+  std::vector<std::string> args{kPython, script, dir_, kServerLifetime};
+  for (std::string& arg : OptionArguments(options)) args.push_back(std::move(arg));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
@@ -69,7 +94,7 @@ SmtpCaptureServer::SmtpCaptureServer() {
       dup2(fd, 2);
     }
     if (null >= 0) dup2(null, 0);
-    execl(kPython, kPython, script.c_str(), dir_.c_str(), kServerLifetime, static_cast<char*>(nullptr));
+    execv(kPython, argv.data());
     _exit(127);
   }
   const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -115,6 +140,11 @@ std::vector<CapturedMessage> SmtpCaptureServer::Messages() const {
     std::getline(lines, m.mailFrom);
     for (std::string rcpt; std::getline(lines, rcpt);) m.rcptTo.push_back(rcpt);
     m.wire = ReadAll(fs::path(dir_) / (std::to_string(n) + ".wire"));
+    std::istringstream session(ReadAll(fs::path(dir_) / (std::to_string(n) + ".session")));
+    for (std::string line; std::getline(session, line);) {
+      if (line == "tls=1") m.secured = true;
+      if (line.starts_with("login=")) m.login = line.substr(6);
+    }
     out.push_back(std::move(m));
   }
   return out;

@@ -25,12 +25,27 @@ struct CapturedMessage {
   std::string mailFrom;
   std::vector<std::string> rcptTo;
   std::string wire;  // everything sent after the 354 reply, the final ".\r\n" included
+  bool secured = false;  // the transaction came through TLS
+  std::string login;     // who logged in; "" without AUTH
+};
+
+// How a SmtpCaptureServer is reached. The defaults give plain SMTP without
+// authentication.
+struct SmtpCaptureOptions {
+  enum class Tls { kNone, kStartTls, kImplicit };
+  Tls tls = Tls::kNone;
+  // The server's certificate and key (PEM), for kStartTls and kImplicit.
+  std::string certFile;
+  std::string keyFile;
+  // Non-empty: AUTH PLAIN and LOGIN are offered and required.
+  std::string user;
+  std::string password;
 };
 
 class SmtpCaptureServer {
  public:
   // Starts the server and waits (at most 10 s) until it listens.
-  SmtpCaptureServer();
+  explicit SmtpCaptureServer(const SmtpCaptureOptions& options = {});
   // Stops the server, whatever state it is in, and removes its files.
   ~SmtpCaptureServer();
   SmtpCaptureServer(const SmtpCaptureServer&) = delete;

@@ -1,0 +1,64 @@
+// TLS over an already connected stream socket, with the server's certificate
+// always checked (chain and name). Reads and writes keep the results of
+// ReceiveSome and SendAll, so that a caller can use either the same way.
+// Builds without the TLS library keep the interface; nothing can be started.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/socket.h"
+
+namespace quillo {
+
+// True when this build can speak TLS at all.
+bool TlsAvailable();
+
+// What a caller needs to start TLS on a connection.
+struct TlsPeer {
+  std::string host;    // the name or address the certificate must be issued for
+  std::string caFile;  // PEM file of further trusted certificates; "" for none
+  int timeoutSeconds = 0;  // for the whole handshake; 0 waits for ever
+};
+
+// One TLS session over a socket it does not own. Ends (without waiting for
+// the peer) when closed, replaced or destroyed.
+class TlsChannel {
+ public:
+  TlsChannel();
+  ~TlsChannel();
+  TlsChannel(TlsChannel&& other) noexcept;
+  TlsChannel& operator=(TlsChannel&& other) noexcept;
+  TlsChannel(const TlsChannel&) = delete;
+  TlsChannel& operator=(const TlsChannel&) = delete;
+
+  bool Active() const;
+  // Tells the peer that the session ends (without waiting for its answer),
+  // then forgets the session.
+  void End(const SocketHandle& socket);
+  // Forgets the session without a word to the peer.
+  void Close();
+
+  // Handshakes over `socket`, checking the certificate against the system's
+  // trusted certificates, `peer.caFile` and `peer.host` (which also goes out
+  // as the server name, unless it is an address). True when the session is
+  // up; otherwise false and `reason` says why, in words for the user.
+  bool Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason);
+
+  // The protocol version and cipher agreed, for the log ("TLSv1.3 ...").
+  std::string Description() const;
+
+  // As ReceiveSome: the count, 0 when the peer ended the session or the
+  // connection, kSocketFailed or kSocketTimedOut.
+  long Receive(const SocketHandle& socket, char* buffer, size_t size, int timeoutSeconds);
+  // As SendAll: data.size(), kSocketFailed or kSocketTimedOut.
+  long Send(const SocketHandle& socket, std::string_view data, int timeoutSeconds);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace quillo
