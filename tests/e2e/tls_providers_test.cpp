@@ -205,6 +205,8 @@ TEST_F(TlsSmtp, MailGoesOutSecuredAndAuthenticated) {
     ASSERT_EQ(sent.size(), 1u) << r.out << server->Log();
     EXPECT_TRUE(sent[0].secured);
     EXPECT_EQ(sent[0].login, "user");
+    // A name goes out in the handshake; an address does not.
+    EXPECT_EQ(sent[0].sni, c.host == std::string("localhost") ? "localhost" : "");
     EXPECT_NE(sent[0].wire.find("\r\nsecured text\r\n"), std::string::npos);
     EXPECT_TRUE(box_.List("mbox/outbox").empty());
     EXPECT_NE(r.out.find(c.log), std::string::npos) << r.out;

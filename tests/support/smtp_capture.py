@@ -5,8 +5,8 @@ Listens on 127.0.0.1 at a free port and writes the port to DIR/port. Every
 accepted transaction N (from 0) leaves DIR/N.env (the MAIL FROM address on the
 first line, then one RCPT TO address per line), DIR/N.wire (the exact bytes
 the client sent after the 354 reply, terminating dot included) and DIR/N.session
-("tls=0|1" and "login=NAME" lines: whether the transaction came through TLS,
-and who logged in). Ends by itself after LIFETIME seconds or when the process
+("tls=0|1", "login=NAME" and "sni=NAME" lines: whether the transaction came
+through TLS, who logged in, and the server name the client asked for). Ends by itself after LIFETIME seconds or when the process
 that started it has gone.
 
 Options (none: plain SMTP without authentication):
@@ -68,16 +68,25 @@ class Handler:
         env = "\n".join([envelope.mail_from] + list(envelope.rcpt_tos)) + "\n"
         secured = server.transport.get_extra_info("ssl_object") is not None
         login = session.auth_data.login.decode("latin-1") if session.authenticated else ""
-        record = "tls=%d\nlogin=%s\n" % (secured, login)
+        # Each transaction of the tests follows its own handshake.
+        record = "tls=%d\nlogin=%s\nsni=%s\n" % (secured, login, requested_name.pop("name", ""))
         write_atomically(os.path.join(self.directory, "%d.wire" % n), wire)
         write_atomically(os.path.join(self.directory, "%d.session" % n), record.encode("latin-1"))
         write_atomically(os.path.join(self.directory, "%d.env" % n), env.encode("latin-1"))
         return "250 OK"
 
 
+# The server name the client of the latest handshake asked for.
+requested_name = {}
+
+
 def server_context(cert, key):
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
+
+    def remember_name(ssl_object, name, _context):
+        requested_name["name"] = name or ""
+    context.sni_callback = remember_name
     return context
 
 

@@ -144,6 +144,7 @@ std::vector<CapturedMessage> SmtpCaptureServer::Messages() const {
     for (std::string line; std::getline(session, line);) {
       if (line == "tls=1") m.secured = true;
       if (line.starts_with("login=")) m.login = line.substr(6);
+      if (line.starts_with("sni=")) m.sni = line.substr(4);
     }
     out.push_back(std::move(m));
   }

@@ -27,6 +27,7 @@ struct CapturedMessage {
   std::string wire;  // everything sent after the 354 reply, the final ".\r\n" included
   bool secured = false;  // the transaction came through TLS
   std::string login;     // who logged in; "" without AUTH
+  std::string sni;       // the server name the client sent in its TLS handshake
 };
 
 // How a SmtpCaptureServer is reached. The defaults give plain SMTP without
