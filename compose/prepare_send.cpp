@@ -127,6 +127,13 @@ std::string_view DraftCheck::Classify(std::string_view line) {
   return {};
 }
 
+bool HasControlByte(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 int DraftCheck::TakeAddresses(std::string_view text) {
   RecipientList& list = GetRecipientList();
   int added = 0;
@@ -136,6 +143,12 @@ int DraftCheck::TakeAddresses(std::string_view text) {
     if (address.empty()) continue;
     if (address.size() > kMaxAddressBytes) {
       PrintOut("address too long!(%s)\n", address.c_str());
+      error_ = true;
+      continue;
+    }
+    // A control byte would end or split the RCPT command the address goes into.
+    if (HasControlByte(address)) {
+      WriteOut("address with a control character!\n");
       error_ = true;
       continue;
     }

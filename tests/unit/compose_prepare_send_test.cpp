@@ -143,6 +143,10 @@ TEST_F(ComposePrepare, RefusedDrafts) {
       {"kana in header and body", "To: a@x\n\n\xb1\nok\n\xdf\n", "no use in KANA!\nno use in KANA!\n"},
       {"more than thirty recipients", thirtyOne + "\n\nb\n", "too many recipients!\n"},
       {"an address over 79 bytes", "To: " + longAddress + "x\n\nb\n", "address too long!(" + longAddress + "x)\n"},
+      // Found by fuzzing: a bare CR, an escape or a NUL inside angle brackets went into RCPT TO as it was.
+      {"a CR inside angle brackets", "To: B <b@x\rc@y>\n\nb\n", "address with a control character!\n"},
+      {"an escape inside angle brackets", "To: <b@x\x1b[2J>\n\nb\n", "address with a control character!\n"},
+      {"a NUL inside angle brackets", std::string("To: <b@x\0y>\n\nb\n", 15), "address with a control character!\n"},
   };
   for (const Case& c : cases) {
     Result r = Prepare(c.draft);
