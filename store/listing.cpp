@@ -9,6 +9,7 @@
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
+#include "store/renumber_recovery.h"
 #include "store/sort.h"
 #include "store/summary.h"
 
@@ -61,6 +62,8 @@ std::optional<MailList> NewMailList(std::string& folderPath, const std::string& 
 
 int BuildMessageList(const std::string& folderPath, MailList& list) {
   list.clear();
+  // A renumber that was killed half-way must not hide messages.
+  RecoverRenumberLeftovers(folderPath);
   WriteOut("Searching");
   std::vector<DirEntry> entries;
   ListDirectory(folderPath, entries);

@@ -1,0 +1,59 @@
+#include "store/renumber_recovery.h"
+
+#include <cctype>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/output.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr size_t kExtensionLength = 4;  // ".tmp"
+// Beyond this many tries the file keeps its leftover name for the next time.
+constexpr int kNumberTries = 100000;
+
+bool EndsWithTmp(const std::string& name) {
+  if (name.size() <= kExtensionLength) return false;
+  std::string tail = name.substr(name.size() - kExtensionLength);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".tmp";
+}
+
+int LeftoverNumber(const std::string& name) {
+  int n = 0;
+  for (size_t i = 0; i + kExtensionLength < name.size() && n < kNumberTries; ++i) n = n * 10 + (name[i] - '0');
+  return n;
+}
+
+}  // namespace
+
+bool IsRenumberLeftover(const std::string& name) {
+  if (!EndsWithTmp(name)) return false;
+  const size_t digits = name.size() - kExtensionLength;
+  if (digits < 4) return false;
+  for (size_t i = 0; i < digits; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+int RecoverRenumberLeftovers(const std::string& folderPath) {
+  std::vector<DirEntry> entries;
+  if (!ListDirectory(folderPath, entries)) return 0;
+  int recovered = 0;
+  for (const DirEntry& e : entries) {
+    if (e.kind != PathKind::kFile || !IsRenumberLeftover(e.name)) continue;
+    const std::string from = folderPath + "/" + e.name;
+    for (int n = LeftoverNumber(e.name), tries = 0; tries < kNumberTries; ++n, ++tries) {
+      const std::string to = folderPath + Format("/%04d.txt", n);
+      if (ExistsIgnoringCase(to)) continue;
+      if (RenameNoReplace(from, to)) ++recovered;
+      break;
+    }
+  }
+  return recovered;
+}
+
+}  // namespace quillo

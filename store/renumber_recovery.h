@@ -1,0 +1,20 @@
+// Giving back the files a renumber left half-way: a renumber first moves every
+// message to "NNNN.tmp" and then to "NNNN.txt"; a process killed between the
+// two leaves messages under names no listing shows.
+#pragma once
+
+#include <string>
+
+namespace quillo {
+
+// True for a name a renumber's first pass gives: four or more digits and
+// ".tmp", in any letter case.
+bool IsRenumberLeftover(const std::string& name);
+
+// Renames every renumber leftover in the folder at `folderPath` to "NNNN.txt"
+// with its own number, or with the first higher number whose ".txt" name is
+// free in any letter case. Nothing is ever replaced. Returns how many files
+// were given back.
+int RecoverRenumberLeftovers(const std::string& folderPath);
+
+}  // namespace quillo
