@@ -1,7 +1,13 @@
 // Secured conversations against real servers: Dovecot with ssl = required
 // (TLS at once and STLS) and an SMTP server with STARTTLS or TLS at once and
 // AUTH, all with certificates the tests make themselves.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <memory>
@@ -10,6 +16,7 @@
 
 #include "tests/support/dovecot_server.h"
 #include "tests/support/harness.h"
+#include "tests/support/scripted_pop_server.h"
 #include "tests/support/smtp_server.h"
 #include "tests/support/test_certificates.h"
 
@@ -147,6 +154,87 @@ TEST_F(TlsPop, StarttlsToAServerWithoutStlsIsRefused) {
   EXPECT_EQ(r.out.find("S:USER"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("S:QUIT"), std::string::npos);
   EXPECT_TRUE(box_.List("mbox/inbox").empty());
+}
+
+// Takes connections into its backlog and never says a word.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sin;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&sin), len) != 0 || ::listen(fd_, 4) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) != 0)
+      return;
+    port_ = ntohs(sin.sin_port);
+  }
+  ~SilentListener() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST(TlsPopScripted, AServerSilentInTheHandshakeIsNotWaitedForLong) {
+  SilentListener silent;
+  ASSERT_GT(silent.Port(), 0);
+  Sandbox box;
+  box.MakeMailbox();
+  const std::string where = "127.0.0.1:" + std::to_string(silent.Port());
+  box.WriteIni("POPserver=" + where + "\npasswd=secret\ntimeout=1\nPOPtls=tls\n");
+  const auto start = std::chrono::steady_clock::now();
+  RunResult r = box.Run({"-g", "-a"}, "", {}, 20);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.err.find("POPserver(" + where + ") TLS error!(the server stopped answering)\a\n"), std::string::npos)
+      << r.err;
+}
+
+// What no real server does on request: refuse CAPA or STLS, answer TLS in
+// plain text.
+TEST(TlsPopScripted, BrokenUpgradesEndTheJobWithoutALogin) {
+  using Reply = ScriptedPopServer::Reply;
+  struct Case {
+    const char* what;
+    const char* mode;
+    const char* greeting;
+    std::vector<std::pair<std::string, Reply>> overrides;
+    std::string message;  // on standard error, after "POPserver(<address>)" where it begins with a blank
+    std::vector<std::string> commands;
+  };
+  const std::vector<Case> cases = {
+      {"plain text for TLS", "tls", "+OK plain ready\r\n", {}, " TLS error!(", {}},
+      {"CAPA refused", "starttls", "+OK ready\r\n", {{"CAPA", Reply{"-ERR what\r\n"}}},
+       " does not offer STLS!\a\n", {"CAPA", "QUIT"}},
+      {"STLS refused", "starttls", "+OK ready\r\n",
+       {{"CAPA", Reply{"+OK\r\nUSER\r\nSTLS\r\n.\r\n"}}, {"STLS", Reply{"-ERR not now\r\n"}}},
+       "POP Protcol error!(STLS)[-ERR not now", {"CAPA", "STLS", "QUIT"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedPopServer server;
+    server.SetGreeting(c.greeting);
+    for (const auto& [command, reply] : c.overrides) server.Override(command, reply);
+    ASSERT_TRUE(server.Start(20));
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteIni("POPserver=" + server.Setting() + "\npasswd=secret\ntimeout=1\nPOPtls=" + c.mode + "\n");
+    RunResult r = box.Run({"-g", "-a"}, "", {}, 20);
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string expected = c.message[0] == ' ' ? "POPserver(" + server.Setting() + ")" + c.message : c.message;
+    EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("S:USER"), std::string::npos) << r.out;
+    if (c.mode == std::string("starttls")) {
+      EXPECT_EQ(server.Commands(), c.commands);
+    }
+  }
 }
 
 class TlsSmtp : public ::testing::Test {
