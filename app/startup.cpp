@@ -1,3 +1,4 @@
+#include <optional>
 #include <string_view>
 
 #include "app/dispatch.h"
@@ -6,6 +7,7 @@
 #include "console/menu.h"
 #include "encoding/header_file.h"
 #include "net/transport.h"
+#include "platform/console_charset.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/process.h"
@@ -37,6 +39,18 @@ void ImportMimeFile(const std::string& file) {
   MoveMessage(decoded, "inbox", MoveName::kNumbered);
 }
 
+// The console charset is decided once the settings are known; until then
+// the locale's choice serves.
+void ApplyConsoleSetting() {
+  const std::string& value = GetSettings().console;
+  std::optional<ConsoleCharset> charset = ConsoleCharsetSetting(value);
+  if (!charset) {
+    PrintErr("console setting error(%s)! auto used\a\n", value.c_str());
+    charset = LocaleConsoleCharset();
+  }
+  SetConsoleCharset(*charset);
+}
+
 bool VersionRequested(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--version") return true;
@@ -48,6 +62,7 @@ bool VersionRequested(int argc, char** argv) {
 
 int RunQuillo(int argc, char** argv) {
   InitProcess();
+  SetConsoleCharset(LocaleConsoleCharset());
   PrintErr("Quillo Ver.%s - console mail client\n", kVersion);
   if (HelpRequested(argc, argv)) {
     PrintUsage();
@@ -67,6 +82,7 @@ int RunQuillo(int argc, char** argv) {
   GetSettings().Logdisp = 0;
 
   if (LoadSettings(argc > 0 ? argv[0] : "", EnsureFolder) != 0) return 1;
+  ApplyConsoleSetting();
 
   switch (ParseOptions(argc, argv, ImportMimeFile)) {
     case ParseResult::kExitFailure: FlushOut(); return 1;

@@ -1,6 +1,7 @@
 #include "console/line_input.h"
 
 #include <optional>
+#include <string_view>
 
 #include "encoding/byte_classes.h"
 #include "platform/keys.h"
@@ -40,15 +41,39 @@ void Erase(std::string& line, char eraseChar) {
 
 }  // namespace
 
+namespace {
+
+// Stores a typed character of one or two bytes when all of it fits, echoing
+// each stored byte (or '*'); a character that would not fit is dropped
+// whole, without a sound.
+void Store(std::string& line, std::string_view bytes, size_t max, bool masked) {
+  if (line.size() + bytes.size() > max) return;
+  for (char c : bytes) {
+    EchoChar(masked ? '*' : c);
+    line.push_back(c);
+  }
+}
+
+}  // namespace
+
 int LineInput(std::string& line, size_t max, char eraseChar, bool masked) {
   line.clear();
   // A password typed faster than it is read must not be echoed by the terminal.
   std::optional<RawModeScope> hold;
   if (masked) hold.emplace();
+  std::string typed;
   for (;;) {
-    int key = ReadConsoleKey();
+    const int key = ReadConsoleChar(typed);
     if (key == kEndOfInput || key == kKeyEscape) return -1;
-    int c = key & 0xFF;
+    if (key == kKeyRefused) {
+      WriteOut("\a");
+      continue;
+    }
+    if (key == kKeyText) {
+      Store(line, typed, max, masked);
+      continue;
+    }
+    const char c = static_cast<char>(key & 0xFF);
     if (c == kKeyEnter) {
       WriteOut("\r\n");
       FlushOut();
@@ -58,11 +83,8 @@ int LineInput(std::string& line, size_t max, char eraseChar, bool masked) {
       Erase(line, eraseChar);
       continue;
     }
-    if (c < 32) continue;
-    if (line.size() < max) {
-      EchoChar(masked ? '*' : static_cast<char>(c));
-      line.push_back(static_cast<char>(c));
-    }
+    if (static_cast<unsigned char>(c) < 32) continue;
+    Store(line, std::string_view(&c, 1), max, masked);
   }
 }
 

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
+#include "platform/console_charset.h"
 #include "platform/output.h"
 
 namespace quillo {
@@ -131,32 +133,56 @@ int TranslateByte(int b, bool terminal) {
   return b;
 }
 
+// The rest of a character that a UTF-8 console sends as several bytes, made
+// Shift_JIS. A byte that cannot continue the sequence is kept as the next key.
+int GatherUtf8(int first, bool terminal, std::string& text) {
+  const size_t length = Utf8SequenceLength(static_cast<unsigned char>(first));
+  if (length == 0) return kKeyRefused;
+  std::string utf8(1, static_cast<char>(first));
+  while (utf8.size() < length) {
+    // A terminal sends a character's bytes together; do not wait on a broken one.
+    if (terminal && !ByteArrivesSoon(100)) return kKeyRefused;
+    const int b = ReadByte();
+    if (b < 0) return kKeyRefused;  // the next read reports the end
+    if ((b & 0xC0) != 0x80) {
+      State().pending = b;
+      return kKeyRefused;
+    }
+    utf8 += static_cast<char>(b);
+  }
+  return Utf8CharToSjis(utf8, text) ? kKeyText : kKeyRefused;
+}
+
 }  // namespace
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
-int ReadConsoleKey() {
+int ReadConsoleChar(std::string& text) {
+  text.clear();
   FlushOut();
   KeyState& st = State();
   if (st.ended) return kEndOfInput;
   const bool terminal = StdinIsTerminal();
+  RawMode raw;
   for (;;) {
-    int b;
-    if (terminal) {
-      RawMode raw;
-      b = ReadByte();
-      if (b >= 0) b = TranslateByte(b, true);
-    } else {
-      b = ReadByte();
-      if (b >= 0) b = TranslateByte(b, false);
-    }
+    int b = ReadByte();
+    if (b >= 0) b = TranslateByte(b, terminal);
     if (b == -2) continue;
     if (b < 0) {
       st.ended = true;
       return kEndOfInput;
     }
+    if (b >= 0x80 && GetConsoleCharset() == ConsoleCharset::kUtf8) return GatherUtf8(b, terminal, text);
     return b;
   }
+}
+
+int ReadConsoleKey() {
+  std::string text;
+  const int key = ReadConsoleChar(text);
+  if (key == kKeyText) return static_cast<unsigned char>(text[0]);
+  if (key == kKeyRefused) return 0;
+  return key;
 }
 
 bool KeyWaiting() {

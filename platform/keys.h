@@ -7,19 +7,32 @@
 // pipe answers in.
 #pragma once
 
+#include <string>
+
 namespace quillo {
 
 constexpr int kKeyEnter = 13;
 constexpr int kKeyBackspace = 8;
 constexpr int kKeyEscape = 27;
 constexpr int kEndOfInput = -1;
+// Results of ReadConsoleChar beyond the byte codes.
+constexpr int kKeyText = 0x100;     // a character of several bytes, in Shift_JIS
+constexpr int kKeyRefused = 0x101;  // a character Shift_JIS cannot hold
 
 // Returns the next key code (0-255), or kEndOfInput once input has ended (and
 // for every call after that). Enter arrives as 13 whether CR or LF was typed;
 // a LF right after a CR is swallowed; DEL arrives as Backspace (8). Keys that
 // produce no character (cursor and function keys) arrive as 0.
 // Anything written to standard output without a line end is flushed first.
+// On a UTF-8 console a character typed as several bytes is one key: its
+// first Shift_JIS byte, or 0 when Shift_JIS cannot hold it.
 int ReadConsoleKey();
+
+// Like ReadConsoleKey, but a character typed as several bytes on a UTF-8
+// console arrives whole: kKeyText with its Shift_JIS bytes in `text`, or
+// kKeyRefused when it is broken or Shift_JIS has no place for it. `text` is
+// empty for every other result.
+int ReadConsoleChar(std::string& text);
 
 // True when a key has been typed and not yet read (terminals only: a script's
 // piped answers are never "typed ahead").

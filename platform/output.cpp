@@ -4,7 +4,43 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console_charset.h"
+
 namespace quillo {
+
+namespace {
+
+bool AllAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Each stream keeps its own half-written character: the line editor echoes
+// a double-byte character one byte at a time.
+void Emit(std::FILE* file, SjisToUtf8Stream& stream, std::string_view text) {
+  if (GetConsoleCharset() == ConsoleCharset::kUtf8 && (stream.Pending() || !AllAscii(text))) {
+    std::string converted;
+    converted.reserve(text.size() + text.size() / 2 + 3);
+    stream.Convert(text, converted);
+    std::fwrite(converted.data(), 1, converted.size(), file);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), file);
+}
+
+SjisToUtf8Stream& OutStream() {
+  static SjisToUtf8Stream stream;
+  return stream;
+}
+
+SjisToUtf8Stream& ErrStream() {
+  static SjisToUtf8Stream stream;
+  return stream;
+}
+
+}  // namespace
 
 std::string FormatV(const char* fmt, va_list args) {
   va_list copy;
@@ -28,12 +64,12 @@ std::string Format(const char* fmt, ...) {
   return s;
 }
 
-void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void WriteOut(std::string_view text) { Emit(stdout, OutStream(), text); }
 
 void WriteErr(std::string_view text) {
   // Keep the two streams in the order they were written when both go to one terminal.
   std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  Emit(stderr, ErrStream(), text);
   std::fflush(stderr);
 }
 

@@ -1,5 +1,6 @@
-// The console boundary: everything Quillo shows goes out through here, so the
-// text can later be converted for the terminal at one place.
+// The console boundary: everything Quillo shows goes out through here. Text
+// is written in Shift_JIS, laid out in its columns; on a UTF-8 console
+// (platform/console_charset.h) it is converted here, on its way out.
 #pragma once
 
 #include <cstdarg>

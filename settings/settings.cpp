@@ -82,6 +82,7 @@ std::string ApplyFile(Settings& s, const std::string& path) {
   if (read("passwd")) s.passwd = Capped(value, cap::kPasswd);
   if (read("Reciveheadlong")) s.Reciveheadlong = FlagValue(value);
   if (read("timeout")) s.timeout = IntValue(value) < 0 ? 0 : IntValue(value);
+  if (read("console")) s.console = Capped(value, cap::kConsole);
   choice("POPtls", s.POPtls, kTlsModes);
   choice("SMTPtls", s.SMTPtls, kTlsModes);
   choice("SMTPauth", s.SMTPauth, kSmtpAuths);
@@ -122,6 +123,16 @@ std::string FindSettingsFile(const char* programPath) {
   std::string own = ProgramDirectory(programPath) + kSettingsFileName;
   if (StatPath(own) == PathKind::kFile) return own;
   return {};
+}
+
+std::optional<ConsoleCharset> ConsoleCharsetSetting(std::string_view value) {
+  // A word, so blanks around it ("console = utf-8") do not count.
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  if (value.empty() || EqualsIgnoreCase(value, "auto")) return LocaleConsoleCharset();
+  if (EqualsIgnoreCase(value, "sjis")) return ConsoleCharset::kShiftJis;
+  if (EqualsIgnoreCase(value, "utf-8") || EqualsIgnoreCase(value, "utf8")) return ConsoleCharset::kUtf8;
+  return std::nullopt;
 }
 
 int LoadSettings(const char* programPath, const std::function<int(const std::string&)>& ensureFolder) {

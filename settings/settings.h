@@ -2,7 +2,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "platform/console_charset.h"
 
 namespace quillo {
 
@@ -12,7 +16,7 @@ namespace cap {
 constexpr size_t kMailbox = 128, kPOPserver = 80, kPOPLogin = 40, kEditor = 128,
                  kSignature = 80, kQuotePrefix = 41, kSMTPserver = 80, kMailto = 80,
                  kFullname = 80, kTmp = 128, kPager = 80, kPasswd = 21, kReadValue = 128,
-                 kSMTPLogin = 80, kSMTPpasswd = 128, kCafile = 128;
+                 kSMTPLogin = 80, kSMTPpasswd = 128, kCafile = 128, kConsole = 16;
 }  // namespace cap
 
 // How a connection is secured: not at all, by upgrading the plain
@@ -50,6 +54,8 @@ struct Settings {
   std::string SMTPpasswd;
   // A PEM file of certificates trusted besides the system's; "" for none.
   std::string cafile;
+  // The terminal's character set: "auto" (from the locale), "sjis" or "utf-8".
+  std::string console = "auto";
 };
 
 // The name of a TLS mode as the settings file writes it ("none", "starttls", "tls").
@@ -74,5 +80,9 @@ std::string FindSettingsFile(const char* programPath);
 // "outbox" and "trash". Returns 0 when complete, 1 after writing a message to
 // standard error.
 int LoadSettings(const char* programPath, const std::function<int(const std::string&)>& ensureFolder);
+
+// The console charset a `console` value asks for ("auto" takes the locale's
+// choice); nothing when the value names none.
+std::optional<ConsoleCharset> ConsoleCharsetSetting(std::string_view value);
 
 }  // namespace quillo
