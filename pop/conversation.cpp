@@ -95,4 +95,18 @@ PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort)
   return PopOpening::kOpened;
 }
 
+bool PopConversationOpened(const std::string& password, bool lookUpSmtpPort) {
+  switch (OpenPopConversation(password, lookUpSmtpPort)) {
+    case PopOpening::kOpened:
+      return true;
+    case PopOpening::kCannotConnect:
+      ReportCannotConnect();
+      return false;
+    case PopOpening::kNoGreeting:
+    case PopOpening::kLoginFailed:
+      return false;
+  }
+  return false;
+}
+
 }  // namespace quillo

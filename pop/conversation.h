@@ -22,4 +22,8 @@ PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort)
 // "connect error to POP server!(%s)\a\n" with the server setting.
 void ReportCannotConnect();
 
+// OpenPopConversation for the jobs that simply end when it fails: true when
+// the conversation is open, false after every failure has been reported.
+bool PopConversationOpened(const std::string& password, bool lookUpSmtpPort);
+
 }  // namespace quillo

@@ -95,16 +95,7 @@ int ReceiveMail(const std::string& password, const std::string& folder) {
   // Every message taken asks for the next free number of its folder.
   DirectoryNameScope folderNames(FolderPath(folder));
   DirectoryNameScope pickNames(FolderPath(kPickFolder));
-  switch (OpenPopConversation(password, true)) {
-    case PopOpening::kOpened:
-      break;
-    case PopOpening::kCannotConnect:
-      ReportCannotConnect();
-      return 0;
-    case PopOpening::kNoGreeting:
-    case PopOpening::kLoginFailed:
-      return 0;
-  }
+  if (!PopConversationOpened(password, true)) return 0;
   const int count = PopStat();
   if (count == 0) {
     WriteOut("no new mail\n");

@@ -34,16 +34,7 @@ int ConfirmDelete(int number) {
 }
 
 int UnloadMail(const std::string& password) {
-  switch (OpenPopConversation(password, false)) {
-    case PopOpening::kOpened:
-      break;
-    case PopOpening::kCannotConnect:
-      ReportCannotConnect();
-      return 0;
-    case PopOpening::kNoGreeting:
-    case PopOpening::kLoginFailed:
-      return 0;
-  }
+  if (!PopConversationOpened(password, false)) return 0;
   const int count = PopStat();
   if (count == 0) {
     WriteOut("no new mail\n");
