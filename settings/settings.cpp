@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <utility>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/output.h"
@@ -94,6 +95,24 @@ std::string ApplyFile(Settings& s, const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> SettingsFileCandidates(const char* programPath) {
+  std::vector<std::string> candidates{kSettingsFileName};
+  if (auto dir = GetEnv("QUILLO")) {
+    std::string candidate = *dir;
+    if (candidate.empty() || candidate.back() != '/') candidate += '/';
+    candidates.push_back(candidate + kSettingsFileName);
+  }
+  candidates.push_back(ProgramDirectory(programPath) + kSettingsFileName);
+  // Where Unix users keep their settings.
+  auto xdg = GetEnv("XDG_CONFIG_HOME");
+  if (xdg && !xdg->empty()) {
+    candidates.push_back(WithoutTrailingSeparator(*xdg) + "/quillo/" + kSettingsFileName);
+  } else if (auto home = GetEnv("HOME"); home && !home->empty()) {
+    candidates.push_back(WithoutTrailingSeparator(*home) + "/.config/quillo/" + kSettingsFileName);
+  }
+  return candidates;
+}
+
 const char* TlsModeName(TlsMode mode) {
   for (const auto& [name, choice] : kTlsModes) {
     if (choice == mode) return name;
@@ -112,16 +131,9 @@ const std::string& SmtpPassword() {
 }
 
 std::string FindSettingsFile(const char* programPath) {
-  std::string here = kSettingsFileName;
-  if (StatPath(here) == PathKind::kFile) return here;
-  if (auto dir = GetEnv("QUILLO")) {
-    std::string candidate = *dir;
-    if (candidate.empty() || candidate.back() != '/') candidate += '/';
-    candidate += kSettingsFileName;
+  for (const std::string& candidate : SettingsFileCandidates(programPath)) {
     if (StatPath(candidate) == PathKind::kFile) return candidate;
   }
-  std::string own = ProgramDirectory(programPath) + kSettingsFileName;
-  if (StatPath(own) == PathKind::kFile) return own;
   return {};
 }
 
@@ -145,6 +157,11 @@ int LoadSettings(const char* programPath, const std::function<int(const std::str
   const std::string path = FindSettingsFile(programPath);
   if (path.empty()) {
     PrintErr("not ditected setupfile(%s)!\a\n", kSettingsFileName);
+    std::string places;
+    for (const std::string& candidate : SettingsFileCandidates(programPath)) {
+      places += (places.empty() ? "" : ", ") + candidate;
+    }
+    PrintErr("looked for: %s\n", places.c_str());
     return 1;
   }
   const std::string wrongChoice = ApplyFile(s, path);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/console_charset.h"
 
@@ -71,8 +72,12 @@ Settings& GetSettings();
 
 constexpr const char* kSettingsFileName = "quillo.ini";
 
-// Looks for the settings file: the current directory, then $QUILLO, then the
-// program's own directory. Returns its path, or "" when none exists.
+// Where the settings file may be, in the order it is looked for: the current
+// directory, $QUILLO, the program's own directory, then
+// $XDG_CONFIG_HOME/quillo (default ~/.config/quillo).
+std::vector<std::string> SettingsFileCandidates(const char* programPath);
+
+// The first candidate that exists, or "" when none does.
 std::string FindSettingsFile(const char* programPath);
 
 // Fills GetSettings() from defaults, the environment and the settings file,
