@@ -106,11 +106,19 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
   if (chdir(cwd.c_str()) != 0) _exit(126);
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
+  // QUILLO_WRAPPER (for example "valgrind --error-exitcode=99") runs the
+  // program under another one; the shell splits its words.
+  std::string shell;
+  const char* wrapper = getenv("QUILLO_WRAPPER");
+  if (wrapper && *wrapper && program == QUILLO_BINARY) {
+    shell = "/bin/sh";
+    argv.insert(argv.begin(), {shell, "-c", std::string("exec ") + wrapper + " \"$@\"", "quillo-wrapper"});
+  }
   std::vector<std::string> envs = EnvStrings(env);
   auto cargv = CStrings(argv);
   auto cenv = CStrings(envs);
   signal(SIGPIPE, SIG_DFL);
-  execve(program.c_str(), cargv.data(), cenv.data());
+  execve(shell.empty() ? program.c_str() : shell.c_str(), cargv.data(), cenv.data());
   _exit(127);
 }
 
