@@ -104,8 +104,19 @@ void NoteRemoved(const std::string& path) {
 }
 
 void NoteRenamed(const std::string& from, const std::string& to) {
-  NoteRemoved(from);
-  if (!HeldDirectories().empty() && HeldFor(DirectoryOf(to))) NoteAdded(to, StatPath(to));
+  if (HeldDirectories().empty()) return;
+  HeldNames* source = HeldFor(DirectoryOf(from));
+  HeldNames* target = HeldFor(DirectoryOf(to));
+  const std::string fromName = BaseName(from);
+  PathKind kind = PathKind::kNone;
+  if (source) {
+    auto it = source->kinds.find(fromName);
+    if (it != source->kinds.end()) kind = it->second;
+    source->Remove(fromName);
+  }
+  if (!target) return;
+  // The name moves with its kind; a name not held is looked at.
+  target->Add(BaseName(to), kind != PathKind::kNone ? kind : StatPath(to));
 }
 
 }  // namespace

@@ -19,10 +19,11 @@ void InputFile::Close() {
   file_ = nullptr;
 }
 
+// Files are read by one thread only: the byte reads need no lock each.
 int InputFile::NextChar() {
-  int c = std::getc(file_);
+  int c = getc_unlocked(file_);
   if (text_ && c == '\r') {
-    int next = std::getc(file_);
+    int next = getc_unlocked(file_);
     if (next == '\n') return '\n';
     if (next != EOF) std::ungetc(next, file_);
   }

@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "console/line_input.h"
@@ -81,6 +83,20 @@ int NextMessageNumber(const std::string& folder) {
   return n;
 }
 
+namespace {
+
+// "%04d" and the extension, without a format call per file.
+std::string NumberedName(int number, const char* extension) {
+  char digits[16];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+  const size_t length = error == std::errc() ? static_cast<size_t>(end - digits) : 0;
+  std::string name(length < 4 ? 4 - length : 0, '0');
+  name.append(digits, length);
+  return name + extension;
+}
+
+}  // namespace
+
 int RenumberFolder(const std::string& folder, const MailList& list, int count) {
   const std::string dir = FolderPath(folder);
   // Each rename first makes sure its new name is free in any letter case.
@@ -88,13 +104,13 @@ int RenumberFolder(const std::string& folder, const MailList& list, int count) {
   WriteOut("Renumbering txt->tmp");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");
-    RenameNoReplace(dir + "/" + list[static_cast<size_t>(i)].name, dir + Format("/%04d.tmp", i));
+    RenameNoReplace(dir + "/" + list[static_cast<size_t>(i)].name, dir + "/" + NumberedName(i, ".tmp"));
   }
   WriteOut(".\n");
   WriteOut("Renumbering tmp->txt");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");
-    RenameNoReplace(dir + Format("/%04d.tmp", i), dir + Format("/%04d.txt", i));
+    RenameNoReplace(dir + "/" + NumberedName(i, ".tmp"), dir + "/" + NumberedName(i, ".txt"));
   }
   WriteOut(".\n");
   return count;

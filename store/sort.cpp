@@ -18,12 +18,9 @@ size_t Clamp(const MailList& list, int count) {
   return count <= 0 ? 0 : std::min(list.size(), static_cast<size_t>(count));
 }
 
-// Byte-by-byte comparison of unsigned values (std::string's char may be signed).
-bool LessUnsigned(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-  });
-}
+// Byte-by-byte comparison of unsigned values: std::string compares its
+// bytes as unsigned char whatever the signedness of char.
+bool LessUnsigned(const std::string& a, const std::string& b) { return a.compare(b) < 0; }
 
 // Positions 0 .. n-1 that hold a counted element; Fenwick tree.
 class PositionCounter {
@@ -77,9 +74,8 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
   std::vector<size_t> byKey(n);
   for (size_t i = 0; i < n; ++i) byKey[i] = i;
   std::sort(byKey.begin(), byKey.end(), [&keys](size_t a, size_t b) {
-    if (LessUnsigned(keys[a], keys[b])) return true;
-    if (LessUnsigned(keys[b], keys[a])) return false;
-    return a < b;
+    const int order = keys[a].compare(keys[b]);
+    return order != 0 ? order < 0 : a < b;
   });
   std::vector<size_t> order;
   order.reserve(n);
