@@ -1,5 +1,6 @@
 #include "encoding/header_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -23,13 +24,21 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // at most kLinePiece bytes, each ending at its line feed when one fits.
 class PieceReader {
  public:
-  explicit PieceReader(std::FILE* file) : file_(file), block_(64 * 1024) {}
+  // The block is filled before it is read, so it is not cleared first.
+  explicit PieceReader(std::FILE* file) : file_(file), block_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
 
   bool Next(std::string& piece) {
     piece.clear();
     while (piece.size() < kLinePiece) {
+      if (pos_ == len_ && !Refill()) break;
+      // Bytes other than line ends go over as a run.
+      const size_t room = std::min(kLinePiece - piece.size(), len_ - pos_);
+      size_t run = 0;
+      while (run < room && block_[pos_ + run] != '\n' && block_[pos_ + run] != '\r') ++run;
+      piece.append(block_.get() + pos_, run);
+      pos_ += run;
+      if (run == room) continue;
       int c = Get();
-      if (c == EOF) break;
       if (c == '\r' && Peek() == '\n') c = Get();
       piece.push_back(static_cast<char>(c));
       if (c == '\n') break;
@@ -50,13 +59,14 @@ class PieceReader {
     return c;
   }
   bool Refill() {
-    len_ = std::fread(block_.data(), 1, block_.size(), file_);
+    len_ = std::fread(block_.get(), 1, kBlockSize, file_);
     pos_ = 0;
     return len_ > 0;
   }
 
+  static constexpr size_t kBlockSize = 64 * 1024;
   std::FILE* file_;
-  std::vector<char> block_;
+  std::unique_ptr<char[]> block_;
   size_t pos_ = 0;
   size_t len_ = 0;
 };
