@@ -104,10 +104,16 @@ bool ByteArrivesSoon(int milliseconds) {
   return poll(&p, 1, milliseconds) > 0;
 }
 
+// How long the rest of a key sequence may lag behind its first byte: a
+// terminal sends a sequence in one go, but a loaded machine (or a test typing
+// byte by byte) may deliver it in pieces.
+constexpr int kEscapeGapMs = 100;
+constexpr int kCharacterGapMs = 250;  // only a broken character waits this long
+
 // A terminal sends cursor and function keys as ESC [ ... or ESC O x; they are
 // swallowed whole and reported as 0, which the line editor ignores.
 int ReadEscapeOrSequence() {
-  if (!ByteArrivesSoon(30)) return kKeyEscape;
+  if (!ByteArrivesSoon(kEscapeGapMs)) return kKeyEscape;
   int next = ReadByte();
   if (next != '[' && next != 'O') {
     State().pending = next;
@@ -140,8 +146,7 @@ int GatherUtf8(int first, bool terminal, std::string& text) {
   if (length == 0) return kKeyRefused;
   std::string utf8(1, static_cast<char>(first));
   while (utf8.size() < length) {
-    // A terminal sends a character's bytes together; do not wait on a broken one.
-    if (terminal && !ByteArrivesSoon(100)) return kKeyRefused;
+    if (terminal && !ByteArrivesSoon(kCharacterGapMs)) return kKeyRefused;
     const int b = ReadByte();
     if (b < 0) return kKeyRefused;  // the next read reports the end
     if ((b & 0xC0) != 0x80) {
