@@ -1,6 +1,5 @@
 #include "console/line_input.h"
 
-#include <optional>
 #include <string_view>
 
 #include "encoding/byte_classes.h"
@@ -58,9 +57,10 @@ void Store(std::string& line, std::string_view bytes, size_t max, bool masked) {
 
 int LineInput(std::string& line, size_t max, char eraseChar, bool masked) {
   line.clear();
-  // A password typed faster than it is read must not be echoed by the terminal.
-  std::optional<RawModeScope> hold;
-  if (masked) hold.emplace();
+  // The terminal stays raw for the whole line: keys typed while the previous
+  // one is being echoed must not be echoed by the terminal itself (a
+  // password least of all) nor edited by its own line editing.
+  RawModeScope hold;
   std::string typed;
   for (;;) {
     const int key = ReadConsoleChar(typed);
@@ -89,6 +89,9 @@ int LineInput(std::string& line, size_t max, char eraseChar, bool masked) {
 }
 
 void WaitAnyKey() {
+  // Raw from here on, so that keys typed before the prompt can be seen (a
+  // cooked terminal holds them back until Enter) and are thrown away.
+  RawModeScope hold;
   while (KeyWaiting()) ReadConsoleKey();
   WriteOut("-Hit Any Key-");
   ReadConsoleKey();
