@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,7 @@ class InputFile {
   int NextChar();
   std::FILE* file_ = nullptr;
   bool text_ = true;
+  std::unique_ptr<char[]> buffer_;  // the stream's, larger than the default
 };
 
 // A file being written. Every write and the close are checked: Close()
@@ -55,6 +57,7 @@ class OutputFile {
  private:
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  std::unique_ptr<char[]> buffer_;
 };
 
 // Reads a whole file as it is; false when it cannot be opened or read.
