@@ -200,8 +200,26 @@ bool ExistsIgnoringCase(const std::string& path) {
   return FindNameIgnoringCase(DirectoryOf(path), BaseName(path)).has_value();
 }
 
+namespace {
+
+// The name under which `to` already exists in any letter case. Where the
+// directory's names are held, they answer without a look at the exact name:
+// a file another program made under exactly that name still stops the
+// no-replace rename itself.
+std::optional<std::string> ExistingTarget(const std::string& to) {
+  const std::string dir = DirectoryOf(to);
+  const HeldNames* held = HeldDirectories().empty() ? nullptr : HeldFor(dir);
+  if (!held) return FindNameIgnoringCase(dir, BaseName(to));
+  const std::string* found = held->Find(BaseName(to));
+  if (!found) return std::nullopt;
+  if (StatPath(dir + "/" + *found) != PathKind::kNone) return *found;
+  return FindNameIgnoringCase(dir, BaseName(to));
+}
+
+}  // namespace
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (auto existing = FindNameIgnoringCase(DirectoryOf(to), BaseName(to))) {
+  if (auto existing = ExistingTarget(to)) {
     // Only a change of letter case of the same file may proceed.
     const bool sameFile = DirectoryOf(to) == DirectoryOf(from) && *existing == BaseName(from);
     if (!sameFile) {

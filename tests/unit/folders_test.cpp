@@ -84,6 +84,10 @@ TEST_F(FoldersTest, HeldNamesFollowTheJobsOwnChanges) {
   std::filesystem::remove(box.Path("mbox/inbox/0006.tXt"));
   EXPECT_FALSE(ExistsIgnoringCase(dir + "/0006.TXT"));
   EXPECT_FALSE(RenameNoReplace(dir + "/0000.TXT", dir + "/0005.txt"));
+  EXPECT_TRUE(RenameNoReplace(dir + "/0002.TXT", dir + "/0006.txt")) << "a name gone meanwhile is free";
+  Touch("0009.TXT");
+  EXPECT_FALSE(RenameNoReplace(dir + "/0000.TXT", dir + "/0009.TXT")) << "another program's file is kept";
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0009.TXT"), "Subject: 0009.TXT\n");
   EXPECT_TRUE(box.Exists("mbox/inbox/0000.TXT"));
 }
 
