@@ -48,12 +48,20 @@ int InputFile::NextChar() {
 bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
   piece.clear();
   if (!file_) return false;
-  while (piece.size() < maxBytes) {
+  // Bytes gather in a local block that goes over to the piece as a whole.
+  char block[1024];
+  size_t used = 0;
+  for (size_t taken = 0; taken < maxBytes; ++taken) {
     int c = NextChar();
     if (c == EOF) break;
-    piece.push_back(static_cast<char>(c));
+    block[used++] = static_cast<char>(c);
+    if (used == sizeof block) {
+      piece.append(block, used);
+      used = 0;
+    }
     if (c == '\n') break;
   }
+  piece.append(block, used);
   return !piece.empty();
 }
 
