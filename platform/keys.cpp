@@ -164,11 +164,16 @@ bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 
 int ReadConsoleChar(std::string& text) {
   text.clear();
-  FlushOut();
   KeyState& st = State();
-  if (st.ended) return kEndOfInput;
+  if (st.ended) {
+    FlushOut();
+    return kEndOfInput;
+  }
   const bool terminal = StdinIsTerminal();
+  // Raw before the prompt shows: a key answering it must never meet the
+  // terminal's own echo and line editing.
   RawMode raw;
+  FlushOut();
   for (;;) {
     int b = ReadByte();
     if (b >= 0) b = TranslateByte(b, terminal);
