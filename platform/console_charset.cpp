@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <vector>
@@ -175,8 +176,7 @@ void SjisToUtf8Stream::Convert(std::string_view sjis, std::string& out) {
     lead_ = -1;
   }
   while (i < sjis.size()) {
-    size_t plain = i;
-    while (plain < sjis.size() && static_cast<unsigned char>(sjis[plain]) < 0x80) ++plain;
+    const size_t plain = i + AsciiPrefixLength(sjis.substr(i));
     out.append(sjis.substr(i, plain - i));
     i = plain;
     if (i == sjis.size()) break;
@@ -195,6 +195,18 @@ void SjisToUtf8Stream::Convert(std::string_view sjis, std::string& out) {
       ++i;
     }
   }
+}
+
+size_t AsciiPrefixLength(std::string_view text) {
+  // Eight bytes at a time: console text is mostly ASCII.
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (uint64_t word; i + sizeof word <= text.size(); i += sizeof word) {
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (word & kHighBits) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
 }
 
 size_t Utf8SequenceLength(unsigned char lead) {

@@ -36,6 +36,10 @@ class SjisToUtf8Stream {
   int lead_ = -1;
 };
 
+// The length of the run of 7-bit bytes `text` begins with: text that is all
+// ASCII reads the same in either charset.
+size_t AsciiPrefixLength(std::string_view text);
+
 // The Shift_JIS bytes of one complete UTF-8 character; false when `utf8` is
 // not exactly one valid character or Shift_JIS has no place for it.
 bool Utf8CharToSjis(std::string_view utf8, std::string& sjis);

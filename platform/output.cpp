@@ -10,17 +10,10 @@ namespace quillo {
 
 namespace {
 
-bool AllAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 // Each stream keeps its own half-written character: the line editor echoes
 // a double-byte character one byte at a time.
 void Emit(std::FILE* file, SjisToUtf8Stream& stream, std::string_view text) {
-  if (GetConsoleCharset() == ConsoleCharset::kUtf8 && (stream.Pending() || !AllAscii(text))) {
+  if (GetConsoleCharset() == ConsoleCharset::kUtf8 && (stream.Pending() || AsciiPrefixLength(text) != text.size())) {
     std::string converted;
     converted.reserve(text.size() + text.size() / 2 + 3);
     stream.Convert(text, converted);

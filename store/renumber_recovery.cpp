@@ -1,6 +1,7 @@
 #include "store/renumber_recovery.h"
 
 #include <cctype>
+#include <optional>
 #include <vector>
 
 #include "platform/files.h"
@@ -43,8 +44,12 @@ int RecoverRenumberLeftovers(const std::string& folderPath) {
   std::vector<DirEntry> entries;
   if (!ListDirectory(folderPath, entries)) return 0;
   int recovered = 0;
+  // A killed renumber of a large folder leaves many files: their free numbers
+  // are looked up in the folder's names held once, not in a scan each.
+  std::optional<DirectoryNameScope> names;
   for (const DirEntry& e : entries) {
     if (e.kind != PathKind::kFile || !IsRenumberLeftover(e.name)) continue;
+    if (!names) names.emplace(folderPath);
     const std::string from = folderPath + "/" + e.name;
     for (int n = LeftoverNumber(e.name), tries = 0; tries < kNumberTries; ++n, ++tries) {
       const std::string to = folderPath + Format("/%04d.txt", n);

@@ -79,6 +79,18 @@ TEST(ConsoleCharsetShown, PiecesOfAnySizeGiveTheSameText) {
   EXPECT_EQ(out, whole) << "byte by byte";
 }
 
+// Plain text is skipped eight bytes at a time; a character anywhere in a
+// word must still be found.
+TEST(ConsoleCharsetShown, ACharacterAtAnyPlaceAmongPlainText) {
+  for (size_t at = 0; at < 20; ++at) {
+    std::string sjis(20, 'a');
+    sjis.insert(at, kShownCases[1].sjis.substr(0, 2));
+    EXPECT_EQ(AsciiPrefixLength(sjis), at);
+    EXPECT_EQ(Shown(sjis), std::string(at, 'a') + "あ" + std::string(20 - at, 'a')) << at;
+  }
+  EXPECT_EQ(AsciiPrefixLength(std::string(19, 'a')), 19u);
+}
+
 TEST(ConsoleCharsetShown, ALeadByteWaitsForItsTrail) {
   SjisToUtf8Stream stream;
   std::string out;
