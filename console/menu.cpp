@@ -17,6 +17,7 @@
 #include "store/mail_list.h"
 #include "store/move.h"
 #include "store/sort.h"
+#include "store/summary_cache.h"
 
 namespace quillo {
 
@@ -256,6 +257,11 @@ Next Decide(MenuState& m, const std::string& input, const std::function<int(cons
 }  // namespace
 
 void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
+  // The menu lists its folder again after every change it makes.
+  struct SummariesKept {
+    SummariesKept() { GetSummaryCache().Use(true); }
+    ~SummariesKept() { GetSummaryCache().Use(false); }
+  } summariesKept;
   MenuState m;
   m.folderName = kHomeFolder;
   if (!OpenFolder(m)) return;

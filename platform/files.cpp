@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -252,6 +253,14 @@ bool RenameReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool MoveOwnFile(const std::string& from, const std::string& to) {
+  struct stat st {};
+  if (lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return false;
+  return RenameNoReplace(from, to);
+}
+
+std::string PartialPath(const std::string& path) { return path + "." + std::to_string(getpid()) + ".part"; }
+
 DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(DirectoryKey(dir)) {
   auto& held = HeldDirectories();
   if (auto it = held.find(dir_); it != held.end()) {
@@ -310,6 +319,26 @@ long long FileSize(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return -1;
   return static_cast<long long>(st.st_size);
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.device = static_cast<unsigned long long>(st.st_dev);
+  stamp.inode = static_cast<unsigned long long>(st.st_ino);
+  stamp.size = static_cast<long long>(st.st_size);
+  stamp.writtenNs = static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec;
+  return stamp;
+}
+
+bool StampSettled(const FileStamp& stamp) {
+  // Two seconds covers the coarsest clock a file system keeps (FAT's).
+  constexpr long long kClockStepNs = 2'000'000'000LL;
+  const long long nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+  return stamp.writtenNs <= nowNs - kClockStepNs;
 }
 
 }  // namespace quillo

@@ -24,6 +24,17 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 // Replaces `to` with `from` in one step (for rewriting a file atomically).
 bool RenameReplace(const std::string& from, const std::string& to);
 
+// Gives the regular file `from` the name `to` in one step, as RenameNoReplace
+// does, when that leaves it as independent as a copy would be: `from` is no
+// symbolic link, has no second name, and lies on the file system of `to`.
+// False (nothing changed) otherwise.
+bool MoveOwnFile(const std::string& from, const std::string& to);
+
+// A name beside `path` for a file while it is being written, one that no
+// other running process uses and that is no message name:
+// "<path>.<process id>.part".
+std::string PartialPath(const std::string& path);
+
 struct DirEntry {
   std::string name;
   PathKind kind = PathKind::kNone;
@@ -77,5 +88,23 @@ std::string ProgramDirectory(const char* argv0);
 
 // Size of a file in bytes, or -1.
 long long FileSize(const std::string& path);
+
+// What tells, without reading a file, that it is the file seen before and
+// unchanged: the file itself (a rename keeps it), its size and when it was
+// last written.
+struct FileStamp {
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  long long size = 0;
+  long long writtenNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file at `path`; nothing when there is none.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// True when the file was last written long enough ago that a later change
+// would show in its stamp even on a file system that keeps coarse times.
+bool StampSettled(const FileStamp& stamp);
 
 }  // namespace quillo

@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "settings/settings.h"
+#include "store/renumber_plan.h"
 
 namespace quillo {
 
@@ -97,10 +98,11 @@ std::string NumberedName(int number, const char* extension) {
 
 }  // namespace
 
-int RenumberFolder(const std::string& folder, const MailList& list, int count) {
-  const std::string dir = FolderPath(folder);
-  // Each rename first makes sure its new name is free in any letter case.
-  DirectoryNameScope names(dir);
+namespace {
+
+// Every file through a "%04d.tmp" name first, so that no new name can meet an
+// old one: for folders whose names the one-rename plan cannot order.
+void RenumberInTwoPasses(const std::string& dir, const MailList& list, int count) {
   WriteOut("Renumbering txt->tmp");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");
@@ -113,6 +115,49 @@ int RenumberFolder(const std::string& folder, const MailList& list, int count) {
     RenameNoReplace(dir + "/" + NumberedName(i, ".tmp"), dir + "/" + NumberedName(i, ".txt"));
   }
   WriteOut(".\n");
+}
+
+// A ring whose first file cannot be moved aside stays as it is: its other
+// files wait for names that never come free.
+void RunRenames(const std::string& dir, const std::vector<RenameStep>& steps, int count) {
+  WriteOut("Renumbering tmp->txt");
+  size_t failedRing = 0;
+  int dots = 0;
+  for (const RenameStep& step : steps) {
+    if (!step.aside) {
+      WriteOut(".");
+      ++dots;
+    }
+    if (step.ring != 0 && step.ring == failedRing) continue;
+    if (!RenameNoReplace(dir + "/" + step.from, dir + "/" + step.to) && step.aside) failedRing = step.ring;
+  }
+  // Files already under their new names take no step but still count.
+  if (dots < count) WriteOut(std::string(static_cast<size_t>(count - dots), '.'));
+  WriteOut(".\n");
+}
+
+}  // namespace
+
+int RenumberFolder(const std::string& folder, const MailList& list, int count) {
+  const std::string dir = FolderPath(folder);
+  // Each rename first makes sure its new name is free in any letter case.
+  DirectoryNameScope names(dir);
+  std::vector<std::string> current;
+  std::vector<std::string> targets;
+  current.reserve(static_cast<size_t>(count));
+  targets.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    current.push_back(list[static_cast<size_t>(i)].name);
+    targets.push_back(NumberedName(i, ".txt"));
+  }
+  const auto takenOutside = [&dir](const std::string& name) { return ExistsIgnoringCase(dir + "/" + name); };
+  std::optional<std::vector<RenameStep>> steps = PlanRenames(current, targets, takenOutside);
+  if (!steps) {
+    RenumberInTwoPasses(dir, list, count);
+    return count;
+  }
+  WriteOut("Renumbering txt->tmp" + std::string(static_cast<size_t>(count) + 1, '.') + "\n");
+  RunRenames(dir, *steps, count);
   return count;
 }
 

@@ -27,7 +27,11 @@ int CountMessages(const std::string& folder);
 int NextMessageNumber(const std::string& folder);
 
 // Renames the `count` files named by `list` to 0000.txt, 0001.txt, ... in list
-// order, through a first pass to "%04d.tmp" names. Returns count.
+// order. A file moves once, as soon as its new name is free; a ring of files
+// waiting for each other's names is opened through a "%04d.tmp" name. Folders
+// whose names cannot be ordered so (two names one in another letter case, a
+// new name taken by a file outside the list) take every file through a
+// "%04d.tmp" name first. Returns count.
 int RenumberFolder(const std::string& folder, const MailList& list, int count);
 
 // Asks for a folder name and creates the folder.

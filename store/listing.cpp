@@ -6,12 +6,13 @@
 
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
 #include "store/renumber_recovery.h"
 #include "store/sort.h"
-#include "store/summary.h"
+#include "store/summary_cache.h"
 
 namespace quillo {
 
@@ -38,10 +39,9 @@ void FillTexts(const std::string& folderPath, MailList& list) {
   WriteOut("Getting Header");
   for (ListEntry& entry : list) {
     WriteOut(".");
-    std::string summary;
-    MakeSummary(summary, 0, folderPath + "/" + entry.name, DateForm::kLong);
-    entry.text = MessageText(entry.name, summary);
+    entry.text = MessageText(entry.name, GetSummaryCache().Summary(folderPath + "/" + entry.name));
   }
+  GetSummaryCache().EndListing();
   WriteOut(".\n");
 }
 
@@ -89,7 +89,8 @@ void ShowListPage(const MailList& list, int count, int first, int cursor) {
     const int p = first + i;
     if (p < 0) continue;
     const ListEntry& entry = list[static_cast<size_t>(descending ? count - 1 - p : p)];
-    PrintOut("%4d%c%s\n", p + 1, p == cursor ? '>' : ' ', entry.text.c_str());
+    // The summary quotes the message's own header lines.
+    PrintOut("%4d%c%s\n", p + 1, p == cursor ? '>' : ' ', SanitizeForConsole(entry.text).c_str());
   }
   WriteOut("-----------------------------------------------------------------------------\n");
 }

@@ -1,6 +1,6 @@
-// Giving back the files a renumber left half-way: a renumber first moves every
-// message to "NNNN.tmp" and then to "NNNN.txt"; a process killed between the
-// two leaves messages under names no listing shows.
+// Giving back the files a renumber left half-way: a renumber moves messages
+// aside to "NNNN.tmp" before they take their "NNNN.txt" names; a process killed
+// in between leaves messages under names no listing shows.
 #pragma once
 
 #include <string>

@@ -136,12 +136,25 @@ TEST_F(FoldersTest, RenumberInListOrderWithProgress) {
 
 TEST_F(FoldersTest, RenumberNeverOverwritesAStaleTemporaryFile) {
   for (const char* stale : {"0000.tmp", "0000.TMP"}) {
+    const std::string stalePath = std::string("mbox/inbox/") + stale;
+    box.WriteFile(stalePath, "stale\n");
+    // A file moving straight to its new name passes the stale file by.
     Touch("0005.TXT");
-    box.WriteFile(std::string("mbox/inbox/") + stale, "stale\n");
     MailList list = {{"0005.TXT", ""}};
     test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 1); });
-    // The message keeps its old name rather than being lost.
-    EXPECT_EQ(box.ReadFile("mbox/inbox/0005.TXT"), "Subject: 0005.TXT\n") << stale;
+    EXPECT_EQ(box.ReadFile("mbox/inbox/0000.txt"), "Subject: 0005.TXT\n") << stale;
+    EXPECT_EQ(box.ReadFile(stalePath), "stale\n");
+    // A ring of two would set its first file aside where the stale file is:
+    // both keep their names rather than one being lost.
+    std::filesystem::remove(box.Path("mbox/inbox/0000.txt"));
+    Touch("0000.TXT");
+    Touch("0001.TXT");
+    MailList ring = {{"0001.TXT", ""}, {"0000.TXT", ""}};
+    test::WithPipedKeys("", [&] { RenumberFolder("inbox", ring, 2); });
+    EXPECT_EQ(box.List("mbox/inbox").size(), 3u) << stale;
+    EXPECT_EQ(box.ReadFile("mbox/inbox/0000.TXT"), "Subject: 0000.TXT\n") << stale;
+    EXPECT_EQ(box.ReadFile("mbox/inbox/0001.TXT"), "Subject: 0001.TXT\n") << stale;
+    EXPECT_EQ(box.ReadFile(stalePath), "stale\n");
     std::filesystem::remove_all(box.Path("mbox/inbox"));
     box.MakeDir("mbox/inbox");
   }

@@ -87,9 +87,10 @@ TEST_F(StoreRenumberRecovery, KilledRenumberLosesNothing) {
   constexpr int kFiles = 1500;
   std::vector<std::string> expected;
   MailList list;
-  // Names in reverse so that every file has to move.
+  // Names in reverse: every file has to move, each waiting for another's
+  // name, so the renumber has to set files aside.
   for (int i = 0; i < kFiles; ++i) {
-    const std::string name = Format("%04d.txt", 5000 - i);
+    const std::string name = Format("%04d.txt", kFiles - 1 - i);
     const std::string content = "message " + std::to_string(i) + "\n";
     box.WriteFile("mbox/inbox/" + name, content);
     expected.push_back(content);
@@ -105,7 +106,7 @@ TEST_F(StoreRenumberRecovery, KilledRenumberLosesNothing) {
     RenumberFolder("inbox", list, kFiles);
     _exit(0);
   }
-  // Killed as soon as the first pass is under way.
+  // Killed as soon as a file is set aside.
   bool sawLeftover = false;
   for (int waited = 0; waited < 5000 && !sawLeftover; ++waited) {
     for (const std::string& name : box.List("mbox/inbox")) {

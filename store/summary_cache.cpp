@@ -1,0 +1,49 @@
+#include "store/summary_cache.h"
+
+#include <optional>
+
+#include "store/summary.h"
+
+namespace quillo {
+
+std::string SummaryCache::Summary(const std::string& path) {
+  if (!inUse_) {
+    std::string summary;
+    MakeSummary(summary, 0, path, DateForm::kLong);
+    return summary;
+  }
+  const std::optional<FileStamp> stamp = StampOf(path);
+  if (stamp) {
+    if (auto it = previous_.find(*stamp); it != previous_.end()) {
+      std::string summary = it->second;
+      current_.emplace(*stamp, summary);
+      return summary;
+    }
+  }
+  std::string summary;
+  MakeSummary(summary, 0, path, DateForm::kLong);
+  // A file written just now might change again within the file system's
+  // clock step without its stamp showing it: it is read again next time. A
+  // settled file written while it was read gets a new stamp, so what was read
+  // then is never taken for it.
+  if (stamp && StampSettled(*stamp)) current_.emplace(*stamp, summary);
+  return summary;
+}
+
+void SummaryCache::Use(bool inUse) {
+  inUse_ = inUse;
+  previous_ = Entries{};
+  current_ = Entries{};
+}
+
+void SummaryCache::EndListing() {
+  previous_ = std::move(current_);
+  current_ = Entries{};
+}
+
+SummaryCache& GetSummaryCache() {
+  static SummaryCache cache;
+  return cache;
+}
+
+}  // namespace quillo
