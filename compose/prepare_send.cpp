@@ -103,7 +103,8 @@ bool DraftCheck::HeaderLine(const std::string& line) {
   if (!addressText.empty() && TakeAddresses(addressText) == 0) kind_ = HeaderKind::kNone;
   if (kind_ != HeaderKind::kNone) {
     sendFile_.Write(line);
-    if (IsShownKind(kind_)) WriteOut(line);
+    // A follow-up's header lines quote the received message.
+    if (IsShownKind(kind_)) WriteOut(SanitizeForConsole(line));
   }
   return true;
 }

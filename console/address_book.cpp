@@ -1,5 +1,6 @@
 #include "console/address_book.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "console/line_input.h"
@@ -14,7 +15,21 @@ namespace quillo {
 namespace {
 
 constexpr size_t kSelectAnswer = 3;
+// The answer holds three digits, so no entry past this one can be chosen.
+constexpr long kMostEntries = 999;
 constexpr const char* kRule = "------------------------\n";
+
+// Reads the first 80 columns of the next line of the book and passes over
+// the rest of it, so that the tail of a long line is never taken for a line
+// of its own. -1 at the end of the file, as ReadDisplayLine.
+int ReadBookLine(DisplayFile& file, std::string& line) {
+  int end = ReadDisplayLine(file, line);
+  if (end == -1 || end == '\n') return end;
+  for (int c = file.Get(); c != '\n'; c = file.Get()) {
+    if (c == -1) return -1;
+  }
+  return '\n';
+}
 
 // The entries of the book: up to the count its first line gives. False when
 // the book is missing, empty or names no entries (after saying so, where
@@ -26,13 +41,13 @@ bool ReadAddressBook(const std::string& path, std::vector<std::string>& entries)
     return false;
   }
   std::string line;
-  if (ReadDisplayLine(file, line) == -1) return false;
-  const long wanted = DecimalValue(line);
+  if (ReadBookLine(file, line) == -1) return false;
+  const long wanted = std::min(DecimalValue(line), kMostEntries);
   if (wanted < 1) {
     WriteOut("nothing\n");
     return false;
   }
-  while (static_cast<long>(entries.size()) < wanted && ReadDisplayLine(file, line) != -1) {
+  while (static_cast<long>(entries.size()) < wanted && ReadBookLine(file, line) != -1) {
     WriteOut(".");
     entries.push_back(line);
   }
@@ -43,7 +58,7 @@ bool ReadAddressBook(const std::string& path, std::vector<std::string>& entries)
 void ShowPage(const std::vector<std::string>& entries, size_t topRow, size_t rows) {
   WriteOut(kRule);
   for (size_t i = topRow; i < entries.size() && i < topRow + rows; ++i) {
-    PrintOut("%3d %s\n", static_cast<int>(i + 1), entries[i].c_str());
+    PrintOut("%3d %s\n", static_cast<int>(i + 1), SanitizeForConsole(entries[i]).c_str());
   }
   WriteOut(kRule);
 }

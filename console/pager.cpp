@@ -8,6 +8,7 @@
 #include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/strings.h"
 #include "settings/settings.h"
 
 namespace quillo {
@@ -85,7 +86,8 @@ void ShowFile(const std::string& path) {
   std::string line;
   int shown = 0;
   while (ReadDisplayLine(file, line) != -1) {
-    WriteOut(line);
+    // A received message must not steer the terminal.
+    WriteOut(SanitizeForConsole(line));
     // A full-width line already moved the cursor to the next line.
     if (line.size() < kDisplayColumns) WriteOut("\n");
     ++shown;

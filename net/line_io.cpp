@@ -26,6 +26,7 @@ long Receive(NetSession& s) {
 // it, kReadFailed on a receive error or time-out (after saying so).
 int ReadByte() {
   NetSession& s = GetNetSession();
+  if (s.outOfStep) return kReadFailed;
   if (s.recvPos < s.recvCount) return static_cast<unsigned char>(s.recvBuf[s.recvPos++]);
   long n = Receive(s);
   s.recvPos = 0;
@@ -98,6 +99,34 @@ int NetRecvLine(char* buffer, int capacity) {
     }
     if (c == 0) return i;
   }
+}
+
+int NetRecvWholeLine(std::string& line, size_t longest) {
+  line.clear();
+  for (;;) {
+    const int c = ReadByte();
+    if (c == kReadFailed) return -1;
+    if (c == kReadClosed) break;
+    line.push_back(static_cast<char>(c));
+    if (c == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r') break;
+    if (line.size() > longest) {
+      PrintErr("string too long(%zu)\a\n", line.size());
+      NetAbandon();
+      return -1;
+    }
+  }
+  if (line.empty()) return 0;
+  LogLine("R:" + line.substr(0, kRecvBufSize - 1));
+  const bool crlf = line.size() >= 2 && line.ends_with("\r\n");
+  return static_cast<int>(crlf ? line.size() - 1 : line.size());
+}
+
+void NetAbandon() {
+  NetSession& s = GetNetSession();
+  s.outOfStep = true;
+  s.sendFailed = true;
+  s.recvPos = 0;
+  s.recvCount = -1;
 }
 
 int NetRecvLine(std::string& line) {

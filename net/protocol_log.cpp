@@ -5,6 +5,7 @@
 
 #include "net/transport.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "settings/settings.h"
 
 namespace quillo {
@@ -18,7 +19,9 @@ void LogSwitch(bool on) { GetNetSession().logOn = on; }
 void LogLine(std::string_view text) {
   if (!LogEnabled()) return;
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
-  std::string entry(text);
+  // Entries carry the server's words and the settings' text; neither may
+  // steer the terminal.
+  std::string entry = SanitizeForConsole(text);
   entry += '\n';
   WriteOut(entry);
 }

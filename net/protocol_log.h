@@ -9,7 +9,8 @@ namespace quillo {
 // message text passes).
 void LogSwitch(bool on);
 
-// Prints one entry, its trailing CR and LF removed and one LF added. Prints
+// Prints one entry, its trailing CR and LF removed, its control bytes shown
+// as '?' (SanitizeForConsole) and one LF added. Prints
 // nothing while the log is switched off or the Logdisp setting is non-zero.
 void LogLine(std::string_view text);
 

@@ -112,6 +112,7 @@ static void ForgetEarlierConnection(NetSession& session) {
   session.recvCount = 0;
   session.pendBuf.clear();
   session.sendFailed = false;
+  session.outOfStep = false;
 }
 
 int NetOpen(const std::string& hostname, int portNum) {

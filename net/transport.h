@@ -31,6 +31,10 @@ struct NetSession {
   // A send that failed or timed out: the peer no longer takes our bytes, so
   // later sends of this connection are dropped instead of waiting again.
   bool sendFailed = false;
+  // The peer broke the protocol so that its next words can no longer be
+  // told from the rest of the last ones (see NetAbandon): nothing more is
+  // read from or sent to this connection.
+  bool outOfStep = false;
   bool logOn = true;
 };
 
@@ -102,6 +106,23 @@ int NetStartTls(const std::string& host, std::string& reason);
 int NetRecvLine(char* buffer, int capacity);
 // The same with a 1000-byte buffer; `line` receives the terminated text.
 int NetRecvLine(std::string& line);
+
+// A reply line longer than this is no reply but a broken or hostile peer.
+constexpr size_t kLongestReplyLine = 64 * 1024;
+
+// Reads one whole line to its CR LF, whatever bytes it holds (NUL bytes
+// included), into `line`, so that the next read begins with the next line.
+// The log shows its first kRecvBufSize - 1 bytes. Returns the length without
+// the LF, as NetRecvLine does; the bytes so far when the peer closed the
+// connection (0 when none); -1 on a receive error or time-out. A line that
+// runs past `longest` bytes leaves the connection out of step: after
+// "string too long(%d)" it is abandoned (NetAbandon) and -1 returned.
+int NetRecvWholeLine(std::string& line, size_t longest = kLongestReplyLine);
+
+// Gives the connection up after the peer broke the protocol: every later
+// read fails at once and nothing more is sent, so that no command goes out
+// on a conversation whose replies can no longer be matched to it.
+void NetAbandon();
 
 // Formats a command (it carries its own CR LF), logs it as "S:" and sends it at
 // once. 0.

@@ -26,20 +26,52 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
 
-long DecimalValue(std::string_view text) {
+namespace {
+
+struct Decimal {
+  long long magnitude = 0;  // saturated just above INT_MAX
+  bool negative = false;
+  bool hasDigits = false;
+};
+
+Decimal ReadDecimal(std::string_view text) {
+  Decimal d;
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    d.negative = text[i] == '-';
     ++i;
   }
-  long long value = 0;
   for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > INT_MAX) value = INT_MAX;  // saturate instead of overflowing
+    d.hasDigits = true;
+    d.magnitude = d.magnitude * 10 + (text[i] - '0');
+    if (d.magnitude > INT_MAX) d.magnitude = INT_MAX + 1LL;  // saturate instead of overflowing
   }
-  return static_cast<long>(negative ? -value : value);
+  return d;
+}
+
+constexpr bool ShownAsIs(unsigned char c) { return (c >= 0x20 && c != 0x7F) || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+long DecimalValue(std::string_view text) {
+  const Decimal d = ReadDecimal(text);
+  const long long value = d.magnitude > INT_MAX ? INT_MAX : d.magnitude;
+  return static_cast<long>(d.negative ? -value : value);
+}
+
+std::optional<long> FittingDecimalValue(std::string_view text) {
+  const Decimal d = ReadDecimal(text);
+  if (!d.hasDigits || d.magnitude > INT_MAX) return std::nullopt;
+  return static_cast<long>(d.negative ? -d.magnitude : d.magnitude);
+}
+
+std::string SanitizeForConsole(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (!ShownAsIs(static_cast<unsigned char>(c))) c = '?';
+  }
+  return shown;
 }
 
 std::string WithoutTrailingSeparator(std::string_view path) {

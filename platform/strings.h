@@ -1,6 +1,7 @@
 // Small text helpers shared by every layer.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,19 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // The usual decimal conversion: leading blanks, an optional sign, digits;
 // anything else ends the number, and text without digits gives 0.
 long DecimalValue(std::string_view text);
+
+// The same conversion for numbers that come from outside (a server's
+// counts and sizes, a cache file): nothing when the text has no digits or
+// when the value lies beyond INT_MAX either way, so that a number too large
+// to hold is never taken for a smaller one.
+std::optional<long> FittingDecimalValue(std::string_view text);
+
+// `text` as it may be shown on the console: every control byte that could
+// steer the terminal (0x00-0x1F other than tab, CR and LF, and DEL 0x7F) is
+// shown as '?'. Shift_JIS passes unchanged, since no second byte of a
+// double-byte character lies in that range. For text from outside (server
+// replies, received messages, lists made from them); files keep their bytes.
+std::string SanitizeForConsole(std::string_view text);
 
 // Removes one trailing '/' (or '\\') if present.
 std::string WithoutTrailingSeparator(std::string_view path);

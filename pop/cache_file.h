@@ -5,11 +5,17 @@
 // the same key-matching rule, the last matching line wins on reading, every
 // matching line is replaced on writing, a new key is appended, other lines
 // are kept, and the new content replaces the file only once written whole.
+//
+// The file is held once, as it was read; besides it only the place and key of
+// each line that names a key is kept, so that a file of millions of short or
+// empty lines costs little more than its own size.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quillo {
@@ -19,7 +25,8 @@ class KeyValueFile {
   explicit KeyValueFile(std::string path) : path_(std::move(path)) {}
 
   // Reads the file; a missing file reads as empty. False when it exists but
-  // cannot be read (the content is then empty as well).
+  // cannot be read, or is larger than any cache (the content is then empty
+  // as well, and Save refuses to replace the file).
   bool Load();
 
   // The value of the last line for `key` that holds '=', cut to
@@ -29,17 +36,36 @@ class KeyValueFile {
   void Set(std::string_view key, std::string_view value);
 
   // Writes the content to "tmp.ini" beside the file and renames it over the
-  // file. False (the file unchanged) when that fails.
+  // file. False (the file unchanged) when that fails, or when the file could
+  // not be loaded: its lines would be lost.
   bool Save() const;
 
-  size_t LineCount() const { return lines_.size(); }
+  // The number of lines the file had when it was loaded.
+  size_t LineCount() const { return lineCount_; }
 
  private:
-  void IndexLine(size_t i);
+  // Eight bytes a line, so that a file of nothing but short key lines
+  // costs a few times its size at most.
+  struct KeyLine {
+    std::uint32_t keyHash;  // of the key in lower case
+    std::uint32_t start;    // where the line begins in content_
+  };
+  // A key set since loading, spelled as the last Set gave it.
+  struct NewValue {
+    std::string key;
+    std::string value;
+  };
+
+  std::string_view LineAt(size_t start) const;
+  const NewValue* FindSet(std::string_view key, std::uint32_t hash) const;
 
   std::string path_;
-  std::vector<std::string> lines_;  // without their line feeds
-  std::unordered_map<std::string, std::vector<size_t>> byKey_;  // lower-case key -> lines
+  std::string content_;            // the file, CR LF read as LF, each line ended by LF
+  std::vector<KeyLine> keyLines_;  // ordered by hash, then by place in the file
+  size_t lineCount_ = 0;
+  bool unreadable_ = false;
+  std::vector<NewValue> sets_;     // in the order the keys were first set
+  std::unordered_multimap<std::uint32_t, size_t> setByHash_;  // key hash -> index in sets_
 };
 
 }  // namespace quillo

@@ -21,7 +21,8 @@ constexpr int kMaxCapabilityLines = 200;
 bool SecurePop(const std::string& host) {
   std::string reason;
   if (NetStartTls(host, reason)) return true;
-  PrintErr("POPserver(%s) TLS error!(%s)\a\n", GetSettings().POPserver.c_str(), reason.c_str());
+  // The reason may quote the server's certificate.
+  PrintErr("POPserver(%s) TLS error!(%s)\a\n", GetSettings().POPserver.c_str(), SanitizeForConsole(reason).c_str());
   NetClose();
   return false;
 }
@@ -34,7 +35,7 @@ bool OffersStls() {
   if (!PopReadReply(line)) return false;
   bool offered = false;
   for (int lines = 0; lines < kMaxCapabilityLines; ++lines) {
-    if (NetRecvLine(line) <= 0) return false;
+    if (NetRecvWholeLine(line) <= 0) return false;
     std::string_view word(line);
     while (!word.empty() && (word.back() == '\r' || word.back() == '\n')) word.remove_suffix(1);
     if (word == ".") return offered;
@@ -56,7 +57,7 @@ bool UpgradePop(const std::string& host) {
   std::string reply;
   NetSendLine("STLS\r\n");
   if (!PopReadReply(reply)) {
-    PrintErr("POP Protcol error!(STLS)[%s]\a\n", reply.c_str());
+    PrintErr("POP Protcol error!(STLS)[%s]\a\n", ShownReply(reply).c_str());
     PopQuit();
     return false;
   }

@@ -1,7 +1,9 @@
 #include "pop/pop_commands.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "encoding/header_file.h"
@@ -32,18 +34,25 @@ bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// Copies one multi-line response into `out`. True when its end line came;
-// false when the connection ended first. Write failures show in `out`.
-bool CopyResponse(OutputFile& out) {
+enum class Response { kComplete, kBroken, kTooLong };
+
+// Copies one multi-line response into `out`, until its end line, the end of
+// the connection, or more than `mostBytes` received. Write failures show in
+// `out`.
+Response CopyResponse(OutputFile& out, size_t mostBytes) {
   char buffer[kRecvBufSize];
   std::string sjis;
   bool atLineStart = true;
   bool endedWithCr = false;  // the last piece was cut right after a CR
+  size_t received = 0;
   for (;;) {
     WriteOut(".");
     int n = NetRecvLine(buffer, kRecvBufSize);
-    if (n < 0 || (n == 0 && !NulPieceOnLiveConnection())) return false;
+    if (n < 0 || (n == 0 && !NulPieceOnLiveConnection())) return Response::kBroken;
     std::string_view piece(buffer, std::strlen(buffer));
+    // A NUL byte that ended the piece was received too.
+    received += std::max<size_t>(piece.size(), 1);
+    if (received > mostBytes) return Response::kTooLong;
     // A line cut between its CR and LF: the LF finishes that line, and the
     // next line begins right after it, inside this piece.
     if (endedWithCr && !piece.empty() && piece.front() == '\n') {
@@ -52,7 +61,7 @@ bool CopyResponse(OutputFile& out) {
       atLineStart = true;
     }
     if (atLineStart) {
-      if (piece == ".\r\n") return true;
+      if (piece == ".\r\n") return Response::kComplete;
       // Byte-stuffing: the server doubled a leading dot.
       if (piece.size() >= 2 && piece[0] == '.' && piece[1] == '.') piece.remove_prefix(1);
     }
@@ -88,7 +97,16 @@ std::string ClaimMessageFile(const std::string& folder, int fileNumber) {
 
 std::string TemporaryPath(const char* name) { return GetSettings().tmp + "/" + name; }
 
-bool PopReadReply(std::string& reply) { return NetRecvLine(reply) > 0 && !reply.empty() && reply[0] == '+'; }
+bool PopReadReply(std::string& reply) { return NetRecvWholeLine(reply) > 0 && reply[0] == '+'; }
+
+std::string ShownReply(const std::string& reply) {
+  return SanitizeForConsole(std::string_view(reply).substr(0, kRecvBufSize - 1));
+}
+
+size_t ResponseLimit(long listedSize, size_t unknownSize) {
+  if (listedSize <= 0) return unknownSize;
+  return 2 * static_cast<size_t>(listedSize) + (size_t{1} << 20);
+}
 
 int PopLogin(const std::string& user, const std::string& password) {
   std::string reply;
@@ -112,28 +130,46 @@ int PopStat() {
   std::string reply;
   NetSendLine("STAT\r\n");
   if (!PopReadReply(reply)) {
-    PrintErr("POP Protcol error!(STAT)[%s]\a\n", reply.c_str());
+    PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
     return 0;
   }
   // "+OK count size": the count follows the status word.
   size_t end = reply.find_first_of(" \t\r\n");
   if (end == std::string::npos) return 0;
-  long count = DecimalValue(std::string_view(reply).substr(end));
-  return count > 0 ? static_cast<int>(count) : 0;
+  const std::string_view rest = std::string_view(reply).substr(end);
+  const std::optional<long> count = FittingDecimalValue(rest);
+  if (!count) {
+    // No count at all reads as an empty maildrop; one too large to hold is
+    // no count the list could be built from.
+    if (DecimalValue(rest) != 0) PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
+    return 0;
+  }
+  if (*count < 0) {
+    PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
+    return 0;
+  }
+  return static_cast<int>(*count);
 }
 
-int PopSaveBody(const std::string& path) {
+int PopSaveBody(const std::string& path, size_t mostBytes) {
   OutputFile out;
   if (!out.Open(path)) {
     PrintErr("savefile(%s) open error!\a\n", path.c_str());
     return 0;
   }
   LogSwitch(false);
-  const bool complete = CopyResponse(out);
+  const Response response = CopyResponse(out, mostBytes);
   WriteOut("\n");
   LogSwitch(true);
   const bool written = out.Close();
-  if (!complete) return 0;
+  if (response == Response::kTooLong) {
+    // The rest is not waited for, so the conversation cannot go on.
+    PrintErr("response too long!(%zu bytes)\a\n", mostBytes);
+    NetAbandon();
+    RemoveFile(path);
+    return 0;
+  }
+  if (response != Response::kComplete) return 0;
   if (!written) {
     PrintErr("savefile(%s) write error!\a\n", path.c_str());
     return 0;
@@ -141,15 +177,15 @@ int PopSaveBody(const std::string& path) {
   return 1;
 }
 
-int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag) {
+int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, long listedSize) {
   std::string reply;
   NetSendLine("RETR %d\r\n", messageNumber);
   if (!PopReadReply(reply)) {
-    PrintErr("POP Protcol error!(RETR)[%s]\a\n", reply.c_str());
+    PrintErr("POP Protcol error!(RETR)[%s]\a\n", ShownReply(reply).c_str());
     return 0;
   }
   const std::string tmpPath = TemporaryPath("tmp.txt");
-  if (!PopSaveBody(tmpPath)) return 0;
+  if (!PopSaveBody(tmpPath, ResponseLimit(listedSize, kMostMessageBytes))) return 0;
 
   const std::string messagePath = ClaimMessageFile(folder, fileNumber);
   if (messagePath.empty()) {
@@ -170,7 +206,7 @@ int PopDelete(int messageNumber) {
   std::string reply;
   NetSendLine("DELE %d\r\n", messageNumber);
   if (PopReadReply(reply)) return 1;
-  PrintErr("POP Protcol error!(DELE)[%s]\a\n", reply.c_str());
+  PrintErr("POP Protcol error!(DELE)[%s]\a\n", ShownReply(reply).c_str());
   return 0;
 }
 

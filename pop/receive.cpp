@@ -3,6 +3,7 @@
 #include "console/line_input.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "platform/text_file.h"
 #include "pop/conversation.h"
 #include "pop/header_cache.h"
@@ -31,8 +32,16 @@ bool IsTaken(int number) {
   return number >= 1 && static_cast<size_t>(number) <= list.size() && list[static_cast<size_t>(number - 1)].Taken();
 }
 
+// The size LIST gave for `number`, which bounds its download; 0 when there
+// is no list or it gave none.
+long ListedSize(int number) {
+  const HeaderList& list = GetHeaderList();
+  if (number < 1 || static_cast<size_t>(number) > list.size()) return 0;
+  return list[static_cast<size_t>(number - 1)].size;
+}
+
 int RetrieveNext(const std::string& folder, int number) {
-  return PopRetrieve(folder, number, NextMessageNumber(folder), GetSettings().serverdel);
+  return PopRetrieve(folder, number, NextMessageNumber(folder), GetSettings().serverdel, ListedSize(number));
 }
 
 // Every message in server order; the first failure ends the loop.
@@ -70,9 +79,10 @@ class ListOutput {
   ListOutput(int toFile, const std::string& fileName) {
     if (toFile) toFile_ = file_.Open(fileName);
   }
+  // The file keeps the lines' bytes; the console shows no control byte.
   void Write(std::string_view text) {
     if (toFile_) file_.Write(text);
-    else WriteOut(text);
+    else WriteOut(SanitizeForConsole(text));
   }
   void Close() { file_.Close(); }
 

@@ -42,7 +42,8 @@ int ShowPage(const Page& page) {
     if (static_cast<size_t>(i) >= list.size()) break;
     const HeaderEntry& entry = list[static_cast<size_t>(i)];
     if (entry.Taken()) continue;
-    WriteOut(entry.line + "\n");
+    // The line quotes the message's header, or a cache file's text.
+    WriteOut(SanitizeForConsole(entry.line) + "\n");
     ++shown;
   }
   return shown;

@@ -25,7 +25,8 @@ void DeleteOne(int number) {
 }  // namespace
 
 int ConfirmDelete(int number) {
-  WriteOut((InList(number) ? GetHeaderList()[static_cast<size_t>(number - 1)].line : std::string()) + "\n");
+  WriteOut(SanitizeForConsole(InList(number) ? GetHeaderList()[static_cast<size_t>(number - 1)].line : std::string()) +
+           "\n");
   WriteOut("Realy?(y/[n]):");
   std::string answer;
   LineInput(answer, kAnswerMax, ' ', false);

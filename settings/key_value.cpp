@@ -13,6 +13,8 @@ bool LineMatchesKey(std::string_view line, std::string_view key) {
   return next == '=' || next == ' ' || next == '\t';
 }
 
+std::string_view KeyRulesView(std::string_view line) { return line.substr(0, line.find('\0')); }
+
 int ReadKey(std::string_view key, std::string& value, const std::string& path, size_t capacity) {
   InputFile in(path);
   if (!in.IsOpen()) {
@@ -25,10 +27,11 @@ int ReadKey(std::string_view key, std::string& value, const std::string& path, s
   while (in.ReadPiece(piece)) {
     const bool startsLine = atLineStart;
     atLineStart = piece.back() == '\n';
-    if (!startsLine || !LineMatchesKey(piece, key)) continue;
-    auto eq = piece.find('=');
+    const std::string_view line = KeyRulesView(piece);
+    if (!startsLine || !LineMatchesKey(line, key)) continue;
+    auto eq = line.find('=');
     if (eq == std::string::npos) continue;
-    std::string_view text(piece);
+    std::string_view text = line;
     text.remove_prefix(eq + 1);
     auto lf = text.find('\n');
     if (lf != std::string_view::npos) text = text.substr(0, lf);
@@ -69,7 +72,7 @@ int WriteKey(std::string_view key, std::string_view value, const std::string& pa
         skippingRest = !endsLine;
         continue;
       }
-      if (atLineStart && LineMatchesKey(piece, key)) {
+      if (atLineStart && LineMatchesKey(KeyRulesView(piece), key)) {
         out.Write(newLine);
         replaced = true;
         skippingRest = !endsLine;

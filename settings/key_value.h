@@ -25,4 +25,9 @@ int WriteKey(std::string_view key, std::string_view value, const std::string& pa
 // True when `line` is a line for `key` under the matching rule above.
 bool LineMatchesKey(std::string_view line, std::string_view key);
 
+// A line as the key rules see it: up to its first NUL byte, which ends the
+// text as far as keys and values go (a binary file yields no value with a
+// NUL inside). Rewriting keeps the line's bytes all the same.
+std::string_view KeyRulesView(std::string_view line);
+
 }  // namespace quillo

@@ -43,7 +43,8 @@ void ShowFolderPage(const MailList& list, int first, int rows) {
   const int count = static_cast<int>(list.size());
   WriteOut("--------------------\n");
   for (int i = 0; i < rows && first + i < count; ++i) {
-    PrintOut("%d %s\n", first + i + 1, list[static_cast<size_t>(first + i)].name.c_str());
+    // Whatever made the directory chose its name.
+    PrintOut("%d %s\n", first + i + 1, SanitizeForConsole(list[static_cast<size_t>(first + i)].name).c_str());
   }
   WriteOut("--------------------\n");
   WriteOut("Select Folder\n");

@@ -137,7 +137,7 @@ void PrintReceivedHeading() {
 void PrintReceivedSummary(int number, const std::string& path) {
   std::string line;
   if (MakeSummary(line, number, path, DateForm::kShort) == 0) line = Format("%4d", number);
-  WriteOut(line + "\n");
+  WriteOut(SanitizeForConsole(line) + "\n");
 }
 
 }  // namespace quillo
