@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/files.h"
 
 namespace quillo {
@@ -13,10 +15,35 @@ namespace {
 // calls; a message header still costs one read.
 constexpr size_t kStreamBuffer = 64 * 1024;
 
+// Closed files give their buffers back for the next ones: a job opens files
+// by the thousand, and a fresh block each time makes the heap grow and shrink
+// again (system calls and cleared pages) for every file.
+std::vector<std::unique_ptr<char[]>>& SpareBuffers() {
+  static std::vector<std::unique_ptr<char[]>> spare;
+  return spare;
+}
+
 void UseBuffer(std::FILE* file, std::unique_ptr<char[]>& buffer) {
   if (!file) return;
-  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+  if (!buffer) {
+    std::vector<std::unique_ptr<char[]>>& spare = SpareBuffers();
+    if (spare.empty()) {
+      buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+    } else {
+      buffer = std::move(spare.back());
+      spare.pop_back();
+    }
+  }
   std::setvbuf(file, buffer.get(), _IOFBF, kStreamBuffer);
+}
+
+// Only once the stream that used it is closed.
+void GiveBack(std::unique_ptr<char[]>& buffer) {
+  // A few files are open at once at most (a copy reads one and writes one).
+  constexpr size_t kSpareBuffers = 4;
+  std::vector<std::unique_ptr<char[]>>& spare = SpareBuffers();
+  if (buffer && spare.size() < kSpareBuffers) spare.push_back(std::move(buffer));
+  buffer.reset();
 }
 
 }  // namespace
@@ -32,6 +59,7 @@ bool InputFile::Open(const std::string& path, bool textMode) {
 void InputFile::Close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
+  GiveBack(buffer_);
 }
 
 // Files are read by one thread only: the byte reads need no lock each.
@@ -99,6 +127,7 @@ bool OutputFile::Close() {
   if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
+  GiveBack(buffer_);
   return !failed_;
 }
 
