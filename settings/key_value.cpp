@@ -70,6 +70,7 @@ int WriteKey(std::string_view key, std::string_view value, const std::string& pa
       const bool endsLine = piece.back() == '\n';
       if (skippingRest) {
         skippingRest = !endsLine;
+        atLineStart = endsLine;
         continue;
       }
       if (atLineStart && LineMatchesKey(KeyRulesView(piece), key)) {

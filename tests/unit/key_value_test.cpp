@@ -80,6 +80,10 @@ TEST(KeyValueWrite, Cases) {
       {"does not touch a longer key", "Mail10000=a\nMail1000=b\n", "Mail1000", "c", "Mail10000=a\nMail1000=c\n"},
       {"crlf becomes lf", "a=1\r\nk=old\r\n", "k", "new", "a=1\nk=new\n"},
       {"replaces a long line whole", "k=" + std::string(1500, 'z') + "\nz=1\n", "k", "short", "k=short\nz=1\n"},
+      // Found by fuzzing: the line after a replaced long line was not taken
+      // for a line start, so a later match survived and was read back.
+      {"a match right after a replaced long line", "k=" + std::string(1500, 'z') + "\nk=old\n", "k", "new",
+       "k=new\nk=new\n"},
   };
   test::Sandbox box;
   for (const WriteCase& c : cases) {
