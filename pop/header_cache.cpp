@@ -1,6 +1,7 @@
 #include "pop/header_cache.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -20,8 +21,9 @@ void ClearSlot(KeyValueFile& cache, int slot) {
   cache.Set(LineKey(slot), "");
 }
 
-// The slot count of the last save. An edited file cannot make the save clear
-// more slots than the file has lines.
+// The slot count of the last save. An edited or broken file cannot claim
+// more slots than it has lines: neither a save nor an offline list goes
+// past them.
 int PreviousSlotCount(const KeyValueFile& cache) {
   long previous = DecimalValue(cache.Get("oldmax"));
   return static_cast<int>(std::clamp<long>(previous, 0, static_cast<long>(cache.LineCount())));
@@ -32,8 +34,9 @@ int PreviousSlotCount(const KeyValueFile& cache) {
 std::string HeaderCachePath() { return GetSettings().mailbox + "/poplist.ini"; }
 
 std::string TrustedCacheLine(const KeyValueFile& cache, int slot, long size) {
-  std::string cachedSize = cache.Get(SizeKey(slot));
-  if (cachedSize.empty() || DecimalValue(cachedSize) != size) return {};
+  // A size too large to hold is never taken for the largest one that is.
+  const std::optional<long> cachedSize = FittingDecimalValue(cache.Get(SizeKey(slot)));
+  if (!cachedSize || *cachedSize != size) return {};
   return cache.Get(LineKey(slot));
 }
 
@@ -64,22 +67,24 @@ void SaveHeaderCache(int count) {
     ClearSlot(cache, m);
   }
   cache.Set("oldmax", Format("%d", slot));
-  cache.Save();
+  const bool saved = cache.Save();
   WriteOut("\n");
+  // The old cache stays whole; the user must know that it was not renewed.
+  if (!saved) PrintErr("savefile(%s) write error!\a\n", HeaderCachePath().c_str());
 }
 
 int LoadHeaderCache(int& count) {
   KeyValueFile cache(HeaderCachePath());
   cache.Load();
-  const long oldmax = std::max(0L, DecimalValue(cache.Get("oldmax")));
-  if (!AllocateHeaderList(static_cast<int>(oldmax))) return 1;
+  const int oldmax = PreviousSlotCount(cache);
+  if (!AllocateHeaderList(oldmax)) return 1;
   HeaderList& list = GetHeaderList();
   for (size_t i = 0; i < list.size(); ++i) {
     const int slot = static_cast<int>(i) + 1;
     list[i].size = kSizeTaken;
     list[i].line = Renumbered(slot, cache.Get(LineKey(slot)));
   }
-  count = static_cast<int>(oldmax);
+  count = oldmax;
   return 0;
 }
 

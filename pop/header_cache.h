@@ -17,7 +17,8 @@ std::string TrustedCacheLine(const KeyValueFile& cache, int slot, long size);
 
 // Writes the list's entries that are not taken as slots 1, 2, ... (the
 // server's numbering once this run's deletions take effect), clears the
-// slots an earlier save wrote beyond them and records their number.
+// slots an earlier save wrote beyond them and records their number. When
+// the file cannot be rewritten it stays as it was, and the user is told.
 void SaveHeaderCache(int count);
 
 // Makes the header list from the cache alone. 0 with the number of entries

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <new>
+#include <optional>
 
 #include "encoding/header_file.h"
 #include "net/transport.h"
@@ -37,6 +38,22 @@ struct TopFiles {
     RemoveFile(decoded);
   }
 };
+
+// A listing may hold a few lines more than STAT counted messages before it
+// is taken for one that never ends.
+constexpr long kListSlack = 100;
+
+// One line of a LIST response: "number size". Numbers that are no message
+// of the list, and sizes that are not positive or too large to hold, leave
+// the line unused (the size stays unknown).
+void StoreListedSize(std::string_view line, int count, HeaderList& list) {
+  const size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return;
+  const std::optional<long> number = FittingDecimalValue(line.substr(0, blank));
+  const std::optional<long> size = FittingDecimalValue(line.substr(blank + 1));
+  if (!number || *number < 1 || *number > count || static_cast<size_t>(*number) > list.size()) return;
+  if (size && *size > 0) list[static_cast<size_t>(*number - 1)].size = *size;
+}
 
 }  // namespace
 
@@ -90,24 +107,29 @@ std::string Renumbered(int number, std::string_view line) {
   return Capped(Format("%4d", number) + std::string(rest), kDisplayLineMax + 1);
 }
 
-void PopListSizes(int count) {
+bool PopListSizes(int count) {
   std::string reply;
   NetSendLine("LIST\r\n");
   if (!PopReadReply(reply)) {
-    PrintErr("POP Protcol error!(LIST)[%s]\a\n", reply.c_str());
-    return;
+    PrintErr("POP Protcol error!(LIST)[%s]\a\n", ShownReply(reply).c_str());
+    return true;
   }
   HeaderList& list = GetHeaderList();
   // A message the listing leaves out keeps its unknown size: it is still on
-  // the server, not taken.
+  // the server, not taken. Lines are read whole, whatever bytes they hold,
+  // so that none of them can end the listing early or pass its end.
   std::string line;
-  while (NetRecvLine(line) > 0 && line != ".\r\n") {
-    size_t blank = line.find(' ');
-    if (blank == std::string::npos) continue;
-    long number = DecimalValue(std::string_view(line).substr(0, blank));
-    long size = DecimalValue(std::string_view(line).substr(blank + 1));
-    if (number < 1 || number > count || static_cast<size_t>(number) > list.size()) continue;
-    if (size > 0) list[static_cast<size_t>(number - 1)].size = size;
+  const long mostLines = static_cast<long>(std::max(count, 0)) + kListSlack;
+  for (long lines = 0;; ++lines) {
+    // No line: the connection is gone, or was given up for a line without end.
+    if (NetRecvWholeLine(line) <= 0) return false;
+    if (line == ".\r\n") return true;
+    if (lines >= mostLines) {
+      PrintErr("response too long!(LIST %ld lines)\a\n", lines + 1);
+      NetAbandon();
+      return false;
+    }
+    StoreListedSize(line, count, list);
   }
 }
 
@@ -115,11 +137,11 @@ int FetchHeaderLine(int number, long size, std::string& line) {
   std::string reply;
   NetSendLine("TOP %d 4\r\n", number);
   if (!PopReadReply(reply)) {
-    PrintErr("POP Protcol error!(TOP %d)[%s]\a\n", number, reply.c_str());
+    PrintErr("POP Protcol error!(TOP %d)[%s]\a\n", number, ShownReply(reply).c_str());
     return 0;
   }
   TopFiles files;
-  if (!PopSaveBody(files.raw)) return 0;
+  if (!PopSaveBody(files.raw, ResponseLimit(size, kMostTopBytes))) return 0;
   if (DecodeHeaderFile(files.raw, files.decoded) != 0) return 0;
   // The number is cut away with the first columns; 0 keeps those columns
   // four wide whatever the message number.
@@ -133,7 +155,13 @@ int FetchHeaderLine(int number, long size, std::string& line) {
 
 int BuildHeaderList(int count) {
   if (!AllocateHeaderList(count)) return 1;
-  PopListSizes(count);
+  // A listing cut short is no list to show, even where the cache would
+  // supply every line: the connection it was read from is gone.
+  if (!PopListSizes(count)) {
+    WriteOut("Header Recive Error!\n");
+    ReleaseHeaderList();
+    return 1;
+  }
   KeyValueFile cache(HeaderCachePath());
   cache.Load();
   HeaderList& list = GetHeaderList();

@@ -54,8 +54,11 @@ std::string MakeDisplayLine(int number, long size, std::string_view summaryText)
 std::string Renumbered(int number, std::string_view line);
 
 // LIST into the sizes of the list's `count` entries. A refused LIST leaves
-// them unknown.
-void PopListSizes(int count);
+// them unknown. False when the connection ended before the listing's end
+// line, or was given up for a listing far longer than `count` lines. Lines
+// whose number is no message of the list, or whose size is not positive or
+// too large to hold, are passed over.
+bool PopListSizes(int count);
 
 // TOP for `number` into a display line. 1 with `line` set, 0 on failure.
 int FetchHeaderLine(int number, long size, std::string& line);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
@@ -130,8 +131,24 @@ void ScriptedPopServer::Serve(int lifetimeSeconds) {
   }
 }
 
+void ScriptedPopServer::SendEndlessly(int fd, const std::string& bytes, long long deadlineMs) const {
+  size_t done = 0;  // of the copy being sent, so that copies never interleave
+  while (!stop_ && NowMs() < deadlineMs) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return;
+    if (n > 0) done = (done + static_cast<size_t>(n)) % bytes.size();
+  }
+}
+
 void ScriptedPopServer::Converse(int fd, long long deadlineMs) {
+  deadlineMs_ = deadlineMs;
   if (greeting_.empty() || !SendAllBytes(fd, greeting_)) return;
+  if (!greetingRepeat_.empty()) {
+    SendEndlessly(fd, greetingRepeat_, deadlineMs);
+    return;
+  }
   std::vector<bool> deleted(messages_.size(), false);
   bool silent = false;
   std::string pending;
@@ -186,6 +203,10 @@ bool ScriptedPopServer::Answer(int fd, const std::string& command, bool& silent,
   if (reply == overrides_.end()) reply = overrides_.find(word);
   if (reply != overrides_.end()) {
     SendAllBytes(fd, reply->second.bytes);
+    if (!reply->second.repeat.empty()) {
+      SendEndlessly(fd, reply->second.repeat, deadlineMs_);
+      return false;
+    }
     if (reply->second.then == Reply::Then::kSilence) silent = true;
     return reply->second.then != Reply::Then::kClose;
   }

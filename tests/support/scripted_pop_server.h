@@ -21,6 +21,9 @@ class ScriptedPopServer {
     enum class Then { kGoOn, kClose, kSilence };
     std::string bytes;  // sent as they are
     Then then = Then::kGoOn;
+    // Sent again and again after `bytes` until the client goes away or the
+    // server's time is up; the connection ends then, whatever `then` says.
+    std::string repeat{};
   };
 
   // `messages`: the maildrop, each message with CR LF line ends, not yet
@@ -34,6 +37,8 @@ class ScriptedPopServer {
   // ("RETR 2") or its command word alone ("LIST"); the whole line wins.
   void Override(const std::string& command, Reply reply);
   void SetGreeting(std::string bytes) { greeting_ = std::move(bytes); }
+  // Sent again and again after the greeting, as Reply::repeat.
+  void SetGreetingRepeat(std::string bytes) { greetingRepeat_ = std::move(bytes); }
 
   // Listens and serves connections one after the other, for at most
   // `lifetimeSeconds`. False when it cannot listen.
@@ -56,10 +61,14 @@ class ScriptedPopServer {
   std::string Listing(const std::vector<bool>& deleted) const;
   std::string Body(size_t index, int topLines) const;
   bool Live(long number, const std::vector<bool>& deleted) const;
+  // Sends `bytes` over and over without ever blocking for long.
+  void SendEndlessly(int fd, const std::string& bytes, long long deadlineMs) const;
 
   std::vector<std::string> messages_;
   std::string password_;
   std::string greeting_ = "+OK scripted ready\r\n";
+  std::string greetingRepeat_;
+  long long deadlineMs_ = 0;  // of the conversation being held
   std::map<std::string, Reply> overrides_;
   int listenFd_ = -1;
   int port_ = 0;

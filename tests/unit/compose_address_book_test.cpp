@@ -85,6 +85,36 @@ TEST_F(ComposeAddressBook, TheListAndItsMessages) {
   }
 }
 
+// One entry per line of the book, however long the line: its first 80
+// columns are shown and chosen, the rest of it is no entry of its own.
+TEST_F(ComposeAddressBook, HostileBooks) {
+  struct Case {
+    const char* name;
+    std::string book;
+    std::string keys;
+    std::string recipient;
+    std::string shown;  // in the output
+  };
+  std::string thousands = "99999999999\n";
+  for (int i = 1; i <= 5000; ++i) thousands += "n" + std::to_string(i) + "@x\n";
+  const std::vector<Case> cases = {
+      {"a line of 10,000 bytes", "2\n" + std::string(10'000, 'a') + "\nb@x\n", "2\n", "b@x",
+       "  1 " + std::string(80, 'a') + "\n  2 b@x\n"},
+      {"a count line of 10,000 digits", std::string(10'000, '9') + "\nx@y\n", "1\n", "x@y", "  1 x@y\n"},
+      // Three digits can choose no more than 999 entries; none past them is read.
+      {"a count beyond any choice", thousands, "999\n", "n999@x", "Serching mailidx.txt" + std::string(999, '.') + "\n"},
+      {"escape sequences", "1\n\x1b[2Jevil\x07 <e@x>\n", "1\n", "\x1b[2Jevil\x07 <e@x>", "  1 ?[2Jevil? <e@x>\n"},
+      {"NUL bytes", std::string("1\n\0a@x\0\n", 8), "1\n", std::string("\0a@x\0", 5), "  1 ?a@x?\n"},
+  };
+  for (const Case& c : cases) {
+    box.WriteFile("mbox/mailidx.txt", c.book);
+    Choice got = Select(c.keys);
+    EXPECT_EQ(got.recipient, c.recipient) << c.name;
+    EXPECT_NE(got.out.find(c.shown), std::string::npos) << c.name << "\n" << got.out.substr(0, 2000);
+    EXPECT_EQ(got.out.find('\x1b'), std::string::npos) << c.name;
+  }
+}
+
 TEST_F(ComposeAddressBook, PagesOfLinesMinusThreeRows) {
   GetSettings().lines = 5;  // two rows a page
   box.WriteFile("mbox/mailidx.txt", "5\na1\na2\na3\na4\na5\n");

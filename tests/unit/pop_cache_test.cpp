@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@ class PopCacheFile : public PopFixture {};
 
 // One pass each way must leave what the key-by-key functions would.
 TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
+  // Random bytes, with line ends, NUL bytes, '=' and keys among them. No CR:
+  // each key-by-key rewrite reads CR CR LF once more in text mode, so runs
+  // of CRs shrink with the number of rewrites (the case of its own below).
+  std::mt19937 random(9);
+  std::string binary;
+  const std::string pieces("\nMail0001=\noldmax=7\0=", 21);
+  for (int i = 0; i < 200'000; ++i) {
+    const unsigned r = random() % 300;
+    const char c = r < 256 ? static_cast<char>(r) : pieces[r % pieces.size()];
+    binary += c == '\r' ? 'r' : c;
+  }
   struct Case {
     std::string name;
     std::string content;
@@ -34,6 +46,19 @@ TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
        {"Mail0001", "Head0001", "Mail0002"}},
       {"a missing file", "", {{"oldmax", "0"}}, {"oldmax"}},
       {"a long value is cut", "Head0001=" + std::string(300, 'z') + "\n", {}, {"Head0001"}},
+      // Hostile files: the tail of a long line is never a line of its own,
+      // and a rewrite keeps such a line whole.
+      {"keys past a long line's first 999 bytes", "Mail0001=1\n" + std::string(999, 'x') + "Mail0001=2\n" +
+           std::string(10'000, 'y') + "\noldmax=1\n",
+       {{"Mail0001", "3"}, {"Mail0002", "4"}}, {"Mail0001", "oldmax"}},
+      {"an '=' past the first 999 bytes", "Head0001 " + std::string(1200, 'h') + "=late\n", {{"oldmax", "1"}},
+       {"Head0001"}},
+      {"no line end at all", "oldmax=5" + std::string(3'000'000, '5'), {{"Mail0001", "1"}}, {"oldmax"}},
+      {"no line end, key rewritten", "oldmax=5" + std::string(50'000, '5'), {{"oldmax", "1"}}, {"oldmax"}},
+      {"NUL bytes", std::string("Mail0001=12\0 34\n\0Mail0002=5\nHead\0001=x\nHead0001=a\0b\n", 50),
+       {{"Mail0002", "6"}}, {"Mail0001", "Mail0002", "Head0001"}},
+      {"random bytes", binary, {{"Mail0001", "1"}, {"Head0001", "h"}}, {"Mail0001", "oldmax", "Head0001"}},
+      {"a CR alone and CR LF", "Mail0001=1\rMail0002=2\r\n\r\r\n", {{"Mail0002", "3"}}, {"Mail0001", "Mail0002"}},
   };
   for (const Case& c : cases) {
     const std::string batchPath = box_.Path("batch.ini");
@@ -144,6 +169,29 @@ TEST_F(PopHeaderCache, TenThousandAndMoreSlotsRoundTrip) {
     for (HeaderEntry& e : GetHeaderList()) e.size = 1;
     WithPipedKeys("", [&] { SaveHeaderCache(loaded); });
   }
+}
+
+// An edited or broken cache: a count far beyond its lines, sizes too large
+// to hold, a line of 10,000 bytes. The list stays as small as the file and
+// nothing too large is taken for the largest size there is.
+TEST_F(PopHeaderCache, AHostileFileGivesNoMoreThanItHolds) {
+  box_.WriteFile("mbox/poplist.ini", "oldmax=99999999999\nMail0001=99999999999\nHead0001=   1 huge\nMail0002=2147483647\n"
+                                     "Head0002=   2 " + std::string(10'000, 'w') + "\n");
+  int count = -1;
+  int result = -1;
+  std::string out = WithPipedKeys("", [&] { result = LoadHeaderCache(count); });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(count, 5);
+  ASSERT_EQ(GetHeaderList().size(), 5u);
+  EXPECT_EQ(GetHeaderList()[0].line, "   1 huge");
+  // A value is read into 128 bytes, a line kept to 87.
+  EXPECT_EQ(GetHeaderList()[1].line, "   2 " + std::string(122, 'w').substr(0, 82));
+  EXPECT_EQ(GetHeaderList()[4].line, "   5");
+  KeyValueFile cache(HeaderCachePath());
+  ASSERT_TRUE(cache.Load());
+  EXPECT_EQ(TrustedCacheLine(cache, 1, 2147483647), "");
+  EXPECT_EQ(TrustedCacheLine(cache, 2, 2147483647), "   2 " + std::string(122, 'w'));
 }
 
 TEST_F(PopHeaderCache, ASaveClearsTheSlotsOfTheLastOneBeyondItsOwn) {
