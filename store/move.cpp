@@ -39,6 +39,37 @@ int MoveFailed(const std::string& source) {
   return 1;
 }
 
+// Writes the copy under a name no listing shows and gives it its message
+// name only once it is whole, so a move killed half-way leaves no part of a
+// message in the folder. The source goes last: a move killed between the
+// naming and the removal leaves the message in both places, never in none.
+int CopyThenRemove(const std::string& source, const std::string& destination) {
+  // The source is opened first, so a failed move never leaves an empty file
+  // behind in the target folder.
+  InputFile in;
+  if (!in.Open(source, false)) return MoveFailed(source);
+  const std::string partial = PartialPath(destination);
+  OutputFile out;
+  // A leftover of this process's number can only be an earlier run's.
+  if (!out.Open(partial, OutputFile::Mode::kCreateExclusive) &&
+      (!RemoveFile(partial) || !out.Open(partial, OutputFile::Mode::kCreateExclusive))) {
+    return MoveFailed(source);
+  }
+  // Only a complete copy may replace the source.
+  const bool copied = CopyBytes(in, out);
+  if (!out.Close() || !copied || !RenameNoReplace(partial, destination)) {
+    RemoveFile(partial);
+    return MoveFailed(source);
+  }
+  in.Close();
+  if (!RemoveFile(source)) {
+    // Keeping the message in one place only: the copy goes again.
+    RemoveFile(destination);
+    return MoveFailed(source);
+  }
+  return 0;
+}
+
 char Folded(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // "*" matches any run of characters and "?" any one; letters match in either case.
@@ -68,27 +99,12 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
 int MoveMessage(const std::string& source, const std::string& folder, MoveName naming) {
   const std::string destination = Destination(source, folder, naming);
   PrintOut("File Moveing %s->%s\n", source.c_str(), destination.c_str());
-
-  // The source is opened first, so a failed move never leaves an empty file
-  // behind in the target folder.
-  InputFile in;
-  if (StatPath(source) != PathKind::kFile || !in.Open(source, false)) return MoveFailed(source);
-  OutputFile out;
-  if (!out.Open(destination, OutputFile::Mode::kCreateExclusive)) return MoveFailed(source);
-
-  // Only a complete copy may replace the source.
-  const bool copied = CopyBytes(in, out);
-  if (!out.Close() || !copied) {
-    RemoveFile(destination);
-    return MoveFailed(source);
-  }
-  in.Close();
-  if (!RemoveFile(source)) {
-    // Keeping the message in one place only: the copy goes again.
-    RemoveFile(destination);
-    return MoveFailed(source);
-  }
-  return 0;
+  if (StatPath(source) != PathKind::kFile) return MoveFailed(source);
+  // Within one file system the message changes its name in one step: a move
+  // cut short at any moment leaves it whole in one place, and a full disk
+  // does not stop it.
+  if (MoveOwnFile(source, destination)) return 0;
+  return CopyThenRemove(source, destination);
 }
 
 void MoveMatching(const std::string& pattern, const std::string& folder) {

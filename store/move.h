@@ -11,9 +11,10 @@ enum class MoveName {
   kNumbered,  // always the next free "%04d.TXT" (a file filed as a new message)
 };
 
-// Moves the file at `source` into the folder `folder` of the mailbox. The
-// source is deleted only after a complete copy. Returns 0 on success, 1 on
-// failure (after "mail move error!(%s)\n"; the source stays where it was).
+// Moves the file at `source` into the folder `folder` of the mailbox: one
+// rename on the same file system, else a copy that takes its name only once
+// complete, the source deleted after it. Returns 0 on success, 1 on failure
+// (after "mail move error!(%s)\n"; the source stays where it was).
 int MoveMessage(const std::string& source, const std::string& folder, MoveName naming = MoveName::kKeep);
 
 // Moves every file matching `pattern` ("*" and "?" in its last part, letters

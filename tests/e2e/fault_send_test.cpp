@@ -1,0 +1,189 @@
+// Sending when things break: the connection drops in the message text,
+// before the end of data reaches the server, or before its answer reaches
+// us; the disk fills while sent mail is filed and while a draft is written.
+// A message is filed as sent only when the server accepted it, a draft that
+// did not go stays in the outbox whole, and the user was told.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/fault_fixture.h"
+#include "tests/support/fault_proxy.h"
+#include "tests/support/harness.h"
+#include "tests/support/smtp_server.h"
+
+namespace quillo::test {
+namespace {
+
+using At = CutRule::At;
+
+const std::string kDraft =
+    "From: whoever <x@y>\n"
+    "To: Taro <taro@example.jp>\n"
+    "Cc: \n"
+    "Bcc: \n"
+    "Subject: \x93\xfa\x96{\x8c\xea fault test\n"
+    "----------\n"
+    "\n"
+    "first line\n"
+    ".\n" +
+    std::string(1500, 'b') + "\n" + "last line\n";
+
+const std::string kDataError = "SMTP error!(DATA[MailBody])\x81I\a\n";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class FaultSend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(smtp.Started()) << "the capturing SMTP server (python3-aiosmtpd) did not start:\n" << smtp.Log();
+  }
+  // A sandbox whose outbox holds the draft, sending through `server`.
+  static void Prepare(const Sandbox& box, const std::string& server) {
+    box.MakeMailbox();
+    box.WriteFile("mbox/outbox/0000.TXT", kDraft);
+    box.WriteIni("fullname=Me Myself\nSMTPserver=" + server + "\ntimeout=10\n");
+  }
+  // How the draft goes out and how it is filed when nothing breaks: the
+  // wire text, and the filed copy without its fresh Date line (which is the
+  // cleaned draft the outbox holds once the delivery has begun).
+  void Reference(std::string& wire, std::string& cleaned) {
+    Sandbox box;
+    Prepare(box, smtp.Address());
+    const size_t before = smtp.Messages().size();
+    RunResult r = box.Run({"-s"}, "s\n");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<CapturedMessage> all = smtp.Messages();
+    ASSERT_EQ(all.size(), before + 1);
+    wire = all.back().wire;
+    const std::string filed = box.ReadFile("mbox/inbox/0000.TXT");
+    ASSERT_TRUE(filed.starts_with("Date: "));
+    cleaned = filed.substr(filed.find('\n') + 1);
+  }
+
+  SmtpCaptureServer smtp;
+};
+
+// However the connection breaks after DATA, the draft stays in the outbox,
+// nothing is filed, and the next send delivers it as an undisturbed one
+// would. When the server had taken the message and only its answer was lost,
+// that next send delivers it a second time: the program never heard the
+// server accept it, and SMTP has no way to ask.
+TEST_F(FaultSend, ADropAfterDataLeavesTheDraftInTheOutbox) {
+  std::string wire, cleaned;
+  Reference(wire, cleaned);
+  struct Case {
+    const char* name;
+    CutRule rule;
+    size_t accepted;  // messages the server took from the broken conversation
+  };
+  const std::vector<Case> cases = {
+      {"cut in the message text", {"DATA", At::kInClientText, 40}, 0},
+      {"end of data never arrives", {".", At::kInsteadOfLine, 0}, 0},
+      {"answer to the end of data lost", {".", At::kInReply, 0}, 1},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    FaultProxy proxy(smtp.Port(), c.rule);
+    Prepare(box, proxy.Setting());
+    const size_t before = smtp.Messages().size();
+
+    RunResult r = box.Run({"-s"}, "s\n");
+    EXPECT_TRUE(proxy.Cut()) << c.name;
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_TRUE(Contains(r.err, kDataError + "SMTP error!(QUIT)\a\n")) << c.name << r.err;
+    EXPECT_FALSE(Contains(r.out, "Send File Moveing")) << c.name << r.out;
+    EXPECT_EQ(box.List("mbox/inbox"), std::vector<std::string>{}) << c.name;
+    EXPECT_EQ(box.List("mbox/outbox"), std::vector<std::string>{"0000.TXT"}) << c.name;
+    EXPECT_EQ(box.ReadFile("mbox/outbox/0000.TXT"), cleaned) << c.name;
+    // The server holds all of it or nothing: a cut message was not delivered.
+    const std::vector<CapturedMessage> after = smtp.Messages();
+    ASSERT_EQ(after.size(), before + c.accepted) << c.name;
+    if (c.accepted) {
+      EXPECT_EQ(after.back().wire, wire) << c.name;
+    }
+
+    box.WriteIni("fullname=Me Myself\nSMTPserver=" + smtp.Address() + "\ntimeout=10\n");
+    RunResult again = box.Run({"-s"}, "s\n");
+    EXPECT_EQ(again.exitCode, 0) << c.name << again.err;
+    const std::vector<CapturedMessage> last = smtp.Messages();
+    ASSERT_EQ(last.size(), before + c.accepted + 1) << c.name;
+    EXPECT_EQ(last.back().wire, wire) << c.name;
+    EXPECT_EQ(box.List("mbox/outbox"), std::vector<std::string>{}) << c.name;
+    const std::string filed = box.ReadFile("mbox/inbox/0000.TXT");
+    EXPECT_EQ(filed.substr(filed.find('\n') + 1), cleaned) << c.name;
+  }
+}
+
+// The server took the message, but its filed copy does not fit on the disk:
+// no part of a copy is left in the inbox, the sent message stays in the
+// outbox whole, and the user is told both.
+TEST_F(FaultSend, AFullDiskWhileFilingKeepsTheSentMessageInTheOutbox) {
+  std::string wire, cleaned;
+  Reference(wire, cleaned);
+  Sandbox box;
+  Prepare(box, smtp.Address());
+  const size_t before = smtp.Messages().size();
+  RunResult r;
+  {
+    // Room for the cleaned draft, not for it with a Date line in front.
+    FileSizeLimit limit(cleaned.size() + 4);
+    r = box.Run({"-s"}, "s\n");
+  }
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string outboxFile = box.Path("mbox/outbox/0000.TXT");
+  EXPECT_TRUE(Contains(r.out, "Send File Moveing " + outboxFile + "->" + box.Path("mbox/inbox/0000.TXT") +
+                                  "\nmail move error!(" + outboxFile + ")\n"))
+      << r.out;
+  EXPECT_TRUE(Contains(r.err, "the sent mail stays in the outbox(" + outboxFile + ")!\a\n")) << r.err;
+  const std::vector<CapturedMessage> after = smtp.Messages();
+  ASSERT_EQ(after.size(), before + 1);
+  EXPECT_EQ(after.back().wire, wire);
+  EXPECT_EQ(box.List("mbox/inbox"), std::vector<std::string>{});
+  EXPECT_EQ(box.List("mbox/outbox"), std::vector<std::string>{"0000.TXT"});
+  EXPECT_EQ(box.ReadFile("mbox/outbox/0000.TXT"), cleaned);
+}
+
+// A draft that does not fit on the disk is not left half written: the user
+// is told, and the outbox holds nothing of it. What it was made from stays.
+TEST_F(FaultSend, AFullDiskWhileWritingADraftLeavesNoHalfDraft) {
+  const std::string bulk = std::string(4000, 'q') + "\n";
+  const std::string original = "From: Hanako <hanako@example.jp>\nSubject: question\n\n" + bulk;
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string keys;
+    std::string extraIni;
+  };
+  const std::vector<Case> cases = {
+      {"template alone", {"-e1", "-w", "taro@example.jp"}, "", ""},
+      {"new message with a signature", {"-e1", "-w", "taro@example.jp"}, "", "signature=sig.txt\n"},
+      {"new message with an inserted file", {"-e1", "-w", "taro@example.jp", "-i", "insert.txt"}, "", ""},
+      {"follow-up quoting the original", {"-e1", "-f", "mbox/inbox/0000.TXT"}, "y\n\n", ""},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteIni("fullname=Me Myself\n" + c.extraIni);
+    box.WriteFile("sig.txt", bulk);
+    box.WriteFile("insert.txt", bulk);
+    box.WriteFile("mbox/inbox/0000.TXT", original);
+    const bool templateAlone = c.extraIni.empty() && c.args.size() == 3;
+    RunResult r;
+    {
+      FileSizeLimit limit(templateAlone ? 20 : 1024);
+      r = box.Run(c.args, c.keys);
+    }
+    EXPECT_EQ(r.exitCode, 0) << c.name;
+    EXPECT_TRUE(Contains(r.err, "TMP file(" + box.Path("mbox/outbox/0000.TXT") + ") write error!\a\n"))
+        << c.name << r.err;
+    EXPECT_EQ(box.List("mbox/outbox"), std::vector<std::string>{}) << c.name;
+    EXPECT_EQ(box.ReadFile("mbox/inbox/0000.TXT"), original) << c.name;
+    EXPECT_EQ(box.ReadFile("sig.txt"), bulk) << c.name;
+    EXPECT_EQ(box.ReadFile("insert.txt"), bulk) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace quillo::test
