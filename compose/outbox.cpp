@@ -86,8 +86,12 @@ int FileSentMessage(const std::string& path, const std::string& folder) {
   const std::string target = FilingTarget(path, folder);
   PrintOut("Send File Moveing %s->%s\n", path.c_str(), target.c_str());
   InputFile in(path);
+  // The copy is written under a name no listing shows and takes its own
+  // only when whole, so a run killed while filing leaves no part of it in
+  // the folder. No other running process writes under that name.
+  const std::string partial = PartialPath(target);
   OutputFile out;
-  if (!in.IsOpen() || !out.Open(target, OutputFile::Mode::kCreateExclusive)) {
+  if (!in.IsOpen() || !out.Open(partial)) {
     PrintOut("mail move error!(%s)\n", path.c_str());
     PrintErr("the sent mail stays in the outbox(%s)!\a\n", path.c_str());
     return 1;
@@ -96,8 +100,10 @@ int FileSentMessage(const std::string& path, const std::string& folder) {
   bool ok = CopyForFiling(in, out);
   ok = out.Close() && ok;
   in.Close();
+  // The name is taken without replacing a file another run put there.
+  if (ok) ok = RenameNoReplace(partial, target);
   if (!ok) {
-    RemoveFile(target);
+    RemoveFile(partial);
     PrintOut("mail move error!(%s)\n", path.c_str());
     PrintErr("the sent mail stays in the outbox(%s)!\a\n", path.c_str());
     return 1;

@@ -74,19 +74,15 @@ Response CopyResponse(OutputFile& out, size_t mostBytes) {
   }
 }
 
-// Creates the message file under the first free number from `fileNumber`
-// on. The create is exclusive, so two runs can never write one file; a
-// number taken meanwhile moves on to the next. The path, or "" on failure.
-std::string ClaimMessageFile(const std::string& folder, int fileNumber) {
+// Gives the decoded message at `partial` its number: the first free one
+// from `fileNumber` on. The rename never replaces a file, so two runs can
+// never take one number; a number taken meanwhile moves on to the next. The
+// path, or "" on failure.
+std::string ClaimMessageFile(const std::string& folder, int fileNumber, const std::string& partial) {
   for (int n = fileNumber, tries = 0; tries < kClaimTries && n >= 0 && n < INT_MAX; ++n, ++tries) {
     const std::string path = NewMessagePath(folder, n);
     if (ExistsIgnoringCase(path)) continue;
-    OutputFile file;
-    if (file.Open(path, OutputFile::Mode::kCreateExclusive)) {
-      if (file.Close()) return path;
-      RemoveFile(path);
-      return "";
-    }
+    if (RenameNoReplace(partial, path)) return path;
     // Not a clash with another run: the folder takes no new files.
     if (StatPath(path) == PathKind::kNone) return "";
   }
@@ -187,14 +183,26 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
   const std::string tmpPath = TemporaryPath("tmp.txt");
   if (!PopSaveBody(tmpPath, ResponseLimit(listedSize, kMostMessageBytes))) return 0;
 
-  const std::string messagePath = ClaimMessageFile(folder, fileNumber);
-  if (messagePath.empty()) {
-    PrintErr("savefile(%s) open error!\a\n", NewMessagePath(folder, fileNumber).c_str());
+  // The message is decoded under a name no listing shows and takes its
+  // number only when whole: a run killed half-way leaves no part of a
+  // message in the folder (and the message is still on the server).
+  const std::string wanted = NewMessagePath(folder, fileNumber);
+  const std::string partial = PartialPath(wanted);
+  OutputFile created;
+  if (!created.Open(partial) || !created.Close()) {
+    RemoveFile(partial);
+    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
-  if (DecodeHeaderFile(tmpPath, messagePath) != 0) {
+  if (DecodeHeaderFile(tmpPath, partial) != 0) {
     // Half a message must not pass for a received one.
-    RemoveFile(messagePath);
+    RemoveFile(partial);
+    return 0;
+  }
+  const std::string messagePath = ClaimMessageFile(folder, fileNumber, partial);
+  if (messagePath.empty()) {
+    RemoveFile(partial);
+    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
   PrintReceivedSummary(messageNumber, messagePath);

@@ -48,13 +48,11 @@ int CopyThenRemove(const std::string& source, const std::string& destination) {
   // behind in the target folder.
   InputFile in;
   if (!in.Open(source, false)) return MoveFailed(source);
+  // No other running process writes under this name: what is there can only
+  // be left from an earlier run, and is replaced.
   const std::string partial = PartialPath(destination);
   OutputFile out;
-  // A leftover of this process's number can only be an earlier run's.
-  if (!out.Open(partial, OutputFile::Mode::kCreateExclusive) &&
-      (!RemoveFile(partial) || !out.Open(partial, OutputFile::Mode::kCreateExclusive))) {
-    return MoveFailed(source);
-  }
+  if (!out.Open(partial)) return MoveFailed(source);
   // Only a complete copy may replace the source.
   const bool copied = CopyBytes(in, out);
   if (!out.Close() || !copied || !RenameNoReplace(partial, destination)) {

@@ -2,13 +2,17 @@
 // as a small file system of its own, and a look at what a folder holds.
 #pragma once
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -82,6 +86,49 @@ inline ::testing::AssertionResult SameMessages(std::vector<std::string> actual, 
 inline std::vector<std::string> Sorted(std::vector<std::string> texts) {
   std::sort(texts.begin(), texts.end());
   return texts;
+}
+
+// Starts quillo with `args` in the sandbox, `input` on its standard input
+// (at most a pipe's buffer), its output thrown away. The caller waits for it.
+inline pid_t Spawn(const Sandbox& box, const std::vector<std::string>& args, const std::string& input = "") {
+  std::vector<std::string> argv{QUILLO_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> envs;
+  for (const auto& [k, v] : BaseEnv(box.dir())) envs.push_back(k + "=" + v);
+  int in[2];
+  if (pipe(in) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid != 0) {
+    close(in[0]);
+    if (pid > 0 && !input.empty() && write(in[1], input.data(), input.size()) < 0) kill(pid, SIGKILL);
+    close(in[1]);
+    return pid;
+  }
+  std::vector<char*> cargv, cenv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  for (std::string& e : envs) cenv.push_back(e.data());
+  cargv.push_back(nullptr);
+  cenv.push_back(nullptr);
+  const int null = open("/dev/null", O_RDWR);
+  dup2(in[0], 0);
+  dup2(null, 1);
+  dup2(null, 2);
+  if (chdir(box.dir().c_str()) != 0) _exit(126);
+  execve(QUILLO_BINARY, cargv.data(), cenv.data());
+  _exit(127);
+}
+
+// Waits until the sandbox directory `dir` holds at least `entries` entries
+// of any kind (or the program has ended, or 20 s have passed), then kills
+// the program with SIGKILL and reaps it.
+inline void KillWhenReached(pid_t pid, const Sandbox& box, const std::string& dir, size_t entries) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline && box.List(dir).size() < entries &&
+         waitpid(pid, nullptr, WNOHANG) == 0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 // The program run with its mailbox on a file system of `kilobytes` of its

@@ -32,38 +32,6 @@ std::string Format4(int n) {
   return name;
 }
 
-// Starts quillo with `args` in the sandbox, its output thrown away.
-pid_t Spawn(const Sandbox& box, const std::vector<std::string>& args) {
-  std::vector<std::string> argv{QUILLO_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> envs;
-  for (const auto& [k, v] : BaseEnv(box.dir())) envs.push_back(k + "=" + v);
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  std::vector<char*> cargv, cenv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  for (std::string& e : envs) cenv.push_back(e.data());
-  cargv.push_back(nullptr);
-  cenv.push_back(nullptr);
-  const int null = open("/dev/null", O_RDWR);
-  for (int fd : {0, 1, 2}) dup2(null, fd);
-  if (chdir(box.dir().c_str()) != 0) _exit(126);
-  execve(QUILLO_BINARY, cargv.data(), cenv.data());
-  _exit(127);
-}
-
-// Waits until the folder holds `entries` entries of any kind (or the program
-// has ended, or 20 s have passed), then kills the program.
-void KillWhenReached(pid_t pid, const Sandbox& box, const std::string& folder, size_t entries) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline && box.List(folder).size() < entries &&
-         waitpid(pid, nullptr, WNOHANG) == 0) {
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
-
 // The contents of the messages in `dir` (a sandbox path, or an absolute one).
 std::vector<std::string> ContentsIn(const Sandbox& box, const std::string& dir) {
   if (!dir.empty() && dir[0] == '/') {

@@ -333,5 +333,35 @@ TEST_F(FaultReceive, AFullDiskWhileRewritingTheHeaderCacheKeepsTheOldOne) {
   }
 }
 
+// The program killed while a downloaded message is decoded into the inbox:
+// no part of it is there for a listing to show, it is still on the server
+// (no QUIT ended the conversation), and the next run takes it whole, once.
+TEST(FaultReceiveKilled, AKilledRetrievalLeavesNoPartOfAMessage) {
+  const std::string line = std::string(990, 'h') + "\r\n";
+  std::string huge = "From: huge@example.jp\r\nSubject: huge\r\n\r\n";
+  while (huge.size() < (size_t{40} << 20)) huge += line;
+  std::string stored;
+  for (char c : huge) {
+    if (c != '\r') stored += c;
+  }
+  ScriptedPopServer server({huge});
+  ASSERT_TRUE(server.Start(60));
+  Sandbox box;
+  box.MakeMailbox();
+  box.WriteIni("POPserver=" + server.Setting() + "\npasswd=secret\ntimeout=10\nserverdel=1\n");
+
+  KillWhenReached(Spawn(box, {"-g", "-a"}), box, "mbox/inbox", 1);
+  for (const std::string& name : MessageNames(box, "mbox/inbox")) {
+    EXPECT_TRUE(box.ReadFile("mbox/inbox/" + name) == stored) << name << " is no whole message";
+  }
+  EXPECT_TRUE(MessageNames(box, "mbox/inbox").empty()) << "the kill came after the message was stored";
+  EXPECT_EQ(server.Expunged(), std::vector<int>{});
+
+  RunResult again = box.Run({"-g", "-a"});
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_TRUE(SameMessages(MessageContents(box, "mbox/inbox"), {stored}));
+  EXPECT_EQ(server.Expunged(), std::vector<int>{1});
+}
+
 }  // namespace
 }  // namespace quillo::test

@@ -185,5 +185,37 @@ TEST_F(FaultSend, AFullDiskWhileWritingADraftLeavesNoHalfDraft) {
   }
 }
 
+// The program killed while it files a message the server accepted: no part
+// of the copy is in the inbox, and the message is still in the outbox,
+// whole. The next send delivers it a second time: nothing tells the program
+// that the outbox file already went out.
+TEST_F(FaultSend, AKilledFilingLeavesNoPartOfACopy) {
+  Sandbox box;
+  box.MakeMailbox();
+  std::string draft = "From: x <x@y>\nTo: taro@example.jp\nSubject: large\n----------\n\n";
+  while (draft.size() < (size_t{8} << 20)) draft += std::string(990, 'l') + "\n";
+  box.WriteFile("mbox/outbox/0000.TXT", draft);
+  box.WriteIni("fullname=Me Myself\nSMTPserver=" + smtp.Address() + "\ntimeout=30\n");
+  const size_t before = smtp.Messages().size();
+
+  KillWhenReached(Spawn(box, {"-s"}, "s\n"), box, "mbox/inbox", 1);
+  EXPECT_EQ(MessageNames(box, "mbox/inbox"), std::vector<std::string>{}) << "part of a copy, or a late kill";
+  ASSERT_EQ(box.List("mbox/outbox"), std::vector<std::string>{"0000.TXT"});
+  const std::string cleaned = box.ReadFile("mbox/outbox/0000.TXT");
+  EXPECT_TRUE(cleaned.ends_with(std::string(990, 'l') + "\n"));
+  std::vector<CapturedMessage> sent = smtp.Messages();
+  ASSERT_EQ(sent.size(), before + 1);
+
+  RunResult again = box.Run({"-s"}, "s\n");
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  sent = smtp.Messages();
+  ASSERT_EQ(sent.size(), before + 2);
+  EXPECT_TRUE(sent[before].wire == sent[before + 1].wire);
+  EXPECT_EQ(box.List("mbox/outbox"), std::vector<std::string>{});
+  ASSERT_EQ(MessageNames(box, "mbox/inbox"), std::vector<std::string>{"0000.TXT"});
+  const std::string filed = box.ReadFile("mbox/inbox/0000.TXT");
+  EXPECT_TRUE(filed.substr(filed.find('\n') + 1) == cleaned);
+}
+
 }  // namespace
 }  // namespace quillo::test
