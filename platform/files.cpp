@@ -321,15 +321,30 @@ long long FileSize(const std::string& path) {
   return static_cast<long long>(st.st_size);
 }
 
-std::optional<FileStamp> StampOf(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+namespace {
+
+std::optional<FileStamp> StampOfStat(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   FileStamp stamp;
   stamp.device = static_cast<unsigned long long>(st.st_dev);
   stamp.inode = static_cast<unsigned long long>(st.st_ino);
   stamp.size = static_cast<long long>(st.st_size);
   stamp.writtenNs = static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000LL + st.st_mtim.tv_nsec;
   return stamp;
+}
+
+}  // namespace
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return StampOfStat(st);
+}
+
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  return StampOfStat(st);
 }
 
 bool StampSettled(const FileStamp& stamp) {

@@ -102,6 +102,8 @@ struct FileStamp {
 
 // The stamp of the regular file at `path`; nothing when there is none.
 std::optional<FileStamp> StampOf(const std::string& path);
+// The same for a file already open (no look-up of its path).
+std::optional<FileStamp> StampOfDescriptor(int fd);
 
 // True when the file was last written long enough ago that a later change
 // would show in its stamp even on a file system that keeps coarse times.

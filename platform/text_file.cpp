@@ -93,6 +93,11 @@ bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
   return !piece.empty();
 }
 
+std::optional<FileStamp> InputFile::Stamp() const {
+  if (!file_) return std::nullopt;
+  return StampOfDescriptor(fileno(file_));
+}
+
 bool InputFile::ReadBlock(std::string& block, size_t count) {
   block.resize(count);
   size_t n = file_ ? std::fread(block.data(), 1, count, file_) : 0;

@@ -5,8 +5,11 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/files.h"
 
 namespace quillo {
 
@@ -29,6 +32,8 @@ class InputFile {
   // Up to `count` bytes as they are (binary reading); false at the end.
   bool ReadBlock(std::string& block, size_t count);
   bool HadError() const { return file_ && std::ferror(file_); }
+  // The stamp of the open file (see platform/files.h); nothing when closed.
+  std::optional<FileStamp> Stamp() const;
 
  private:
   int NextChar();

@@ -111,11 +111,19 @@ int ListDate(std::string_view value, DateForm form, std::string& date) {
 }
 
 int MakeSummary(std::string& line, int number, const std::string& path, DateForm form) {
+  std::optional<FileStamp> stamp;
+  return MakeSummary(line, number, path, form, stamp);
+}
+
+int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
+                std::optional<FileStamp>& stamp) {
   InputFile in(path);
   if (!in.IsOpen()) {
+    stamp.reset();
     PrintErr(kOpenFailed, path.c_str());
     return 0;
   }
+  stamp = in.Stamp();
   Parts parts;
   std::string piece;
   while (in.ReadPiece(piece)) {

@@ -1,8 +1,11 @@
 // One-line summaries of message files: file number, date, sender, subject.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/files.h"
 
 namespace quillo {
 
@@ -19,6 +22,10 @@ constexpr size_t kSummaryCapacity = 80;
 // the subject. Returns its length, or 0 when the file cannot be opened (an
 // error is written to standard error and `line` is left untouched).
 int MakeSummary(std::string& line, int number, const std::string& path, DateForm form);
+// The same, also giving the stamp of the file as it was read (nothing when it
+// could not be opened).
+int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
+                std::optional<FileStamp>& stamp);
 
 // The date of a "Date:" value (the text after the colon) in `form`. Returns 1
 // and sets `date` when a month name was found, 0 otherwise (`date` untouched).

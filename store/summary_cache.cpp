@@ -7,21 +7,24 @@
 namespace quillo {
 
 std::string SummaryCache::Summary(const std::string& path) {
+  std::string summary;
   if (!inUse_) {
-    std::string summary;
     MakeSummary(summary, 0, path, DateForm::kLong);
     return summary;
   }
-  const std::optional<FileStamp> stamp = StampOf(path);
-  if (stamp) {
-    if (auto it = previous_.find(*stamp); it != previous_.end()) {
-      std::string summary = it->second;
-      current_.emplace(*stamp, summary);
-      return summary;
+  std::optional<FileStamp> stamp;
+  // With nothing kept yet there is nothing to look up: the stamp comes with the
+  // reading, from the open file.
+  if (!previous_.empty()) {
+    stamp = StampOf(path);
+    if (stamp) {
+      if (auto it = previous_.find(*stamp); it != previous_.end()) {
+        current_.emplace(*stamp, it->second);
+        return it->second;
+      }
     }
   }
-  std::string summary;
-  MakeSummary(summary, 0, path, DateForm::kLong);
+  MakeSummary(summary, 0, path, DateForm::kLong, stamp);
   // A file written just now might change again within the file system's
   // clock step without its stamp showing it: it is read again next time. A
   // settled file written while it was read gets a new stamp, so what was read
