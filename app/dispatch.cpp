@@ -79,8 +79,9 @@ void ListJob() {
   JobOptions& job = GetJobOptions();
   if (job.targetFolder.empty()) {
     // Without a folder the current directory is the listing, for the rest of the run.
-    GetSettings().mailbox = ".";
-    job.targetFolder = ".";
+    // (Strings built apart: g++ 12 at -O3 warns falsely on a literal assigned.)
+    GetSettings().mailbox = std::string(".");
+    job.targetFolder = std::string(".");
   }
   ListFolder(job.targetFolder, job.sortByDate);
 }

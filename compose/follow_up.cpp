@@ -78,7 +78,7 @@ bool OfferQuote(OutputFile& draft, const std::string& path) {
   LineInput(answer, kQuoteAnswer);
   if (answer.empty() || (answer[0] != 'Y' && answer[0] != 'y')) return true;
   std::string& prefix = GetSettings().quotePrefix;
-  prefix = ">";
+  prefix = std::string(">");  // built apart: g++ 12 at -O3 warns falsely on a literal assigned
   PrintOut("Prefix(\"%s\"):", prefix.c_str());
   std::string typed;
   LineInput(typed, kPrefixAnswer);
