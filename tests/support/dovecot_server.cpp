@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/harness.h"
 #include "tests/support/scripted_pop_server.h"
 
 namespace quillo::test {
@@ -273,7 +274,7 @@ bool DovecotServer::Launch() {
     }
     ::setpgid(pid, pid);
     pid_ = pid;
-    for (int waited = 0; waited < kStartWaitMs; waited += 50) {
+    for (int waited = 0; waited < Scaled(kStartWaitMs); waited += 50) {
       if (Exited(pid)) {
         pid_ = -1;
         break;
@@ -368,7 +369,7 @@ std::vector<DovecotServer::Session> DovecotServer::Sessions(size_t count, int ti
       if (std::regex_search(line, m, kLoggedOut))
         sessions.push_back({std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3])});
     }
-    if (sessions.size() >= count || waited >= timeoutMs) return sessions;
+    if (sessions.size() >= count || waited >= Scaled(timeoutMs)) return sessions;
     SleepMs(50);
   }
 }

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -73,6 +75,26 @@ void Sandbox::WriteIni(const std::string& extra) const {
 
 void Sandbox::MakeMailbox() const {
   for (const char* d : {"mbox/inbox", "mbox/outbox", "mbox/trash", "tmp"}) MakeDir(d);
+}
+
+int ParseTimeScale(const char* text) {
+  constexpr int kMost = 100;
+  if (!text || !*text) return 1;
+  int value = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return 1;
+    value = std::min(kMost, value * 10 + (*p - '0'));
+  }
+  return std::max(1, value);
+}
+
+int TimeScale() {
+  static const int scale = ParseTimeScale(std::getenv("QUILLO_TIME_SCALE"));
+  return scale;
+}
+
+int Scaled(int amount) {
+  return static_cast<int>(std::min<long long>(INT_MAX, static_cast<long long>(amount) * TimeScale()));
 }
 
 Env BaseEnv(const std::string& home) {
@@ -153,7 +175,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     inFd = -1;
   }
   bool outOpen = true, errOpen = true;
-  const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(Scaled(timeoutSeconds));
   while (outOpen || errOpen) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
@@ -228,7 +250,7 @@ void PtySession::Pump(int timeoutMs) {
 }
 
 bool PtySession::WaitFor(const std::string& text, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
   for (;;) {
     auto pos = output_.find(text, matched_);
     if (pos != std::string::npos) {
@@ -252,7 +274,7 @@ void PtySession::Send(const std::string& keys) {
 }
 
 int PtySession::Finish(int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
   while (!exited_) {
     Pump(50);
     int status = 0;
@@ -302,7 +324,7 @@ PtyCallResult PtyCall(const std::function<int()>& body, const std::string& keys,
   size_t sent = 0;
   int status = 0;
   bool exited = false;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
   const auto start = Clock::now();
   while (Clock::now() < deadline) {
     pollfd p{master, POLLIN, 0};

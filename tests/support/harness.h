@@ -61,6 +61,16 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // The environment Sandbox::Run starts from.
 Env BaseEnv(const std::string& home);
 
+// How many times longer every wait of the harness and of the test servers
+// lasts: QUILLO_TIME_SCALE, a whole number from 1 to 100 (1 when unset or
+// not a number). Set it when each run of the program goes under a slow
+// wrapper (QUILLO_WRAPPER), so that slowness alone fails no test.
+int TimeScale();
+// `amount` (of any unit) stretched by TimeScale().
+int Scaled(int amount);
+// TimeScale() for the value `text` of QUILLO_TIME_SCALE (nullptr: unset).
+int ParseTimeScale(const char* text);
+
 // quillo on a pseudo-terminal, driven screen by screen.
 class PtySession {
  public:
@@ -70,7 +80,8 @@ class PtySession {
   PtySession& operator=(const PtySession&) = delete;
 
   // Waits until `text` has appeared in the output after the last match;
-  // false after `timeoutMs`.
+  // false after `timeoutMs` (stretched by TimeScale(), as are all the
+  // harness's time-outs).
   bool WaitFor(const std::string& text, int timeoutMs = 5000);
   void Send(const std::string& keys);
   // Waits for the program to end; its exit status, or -1 (then it is killed).

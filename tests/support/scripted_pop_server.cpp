@@ -1,5 +1,7 @@
 #include "tests/support/scripted_pop_server.h"
 
+#include "tests/support/harness.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -97,7 +99,7 @@ void ScriptedPopServer::Override(const std::string& command, Reply reply) { over
 bool ScriptedPopServer::Start(int lifetimeSeconds) {
   listenFd_ = ListenOnLoopback(port_);
   if (listenFd_ < 0) return false;
-  thread_ = std::thread([this, lifetimeSeconds] { Serve(lifetimeSeconds); });
+  thread_ = std::thread([this, lifetime = Scaled(lifetimeSeconds)] { Serve(lifetime); });
   return true;
 }
 

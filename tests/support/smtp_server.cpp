@@ -1,5 +1,7 @@
 #include "tests/support/smtp_server.h"
 
+#include "tests/support/harness.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -26,7 +28,7 @@ namespace {
 constexpr const char* kPython = "/usr/bin/python3";
 // The server ends by itself after this many seconds, should a test process
 // die without stopping it.
-constexpr const char* kServerLifetime = "150";
+constexpr int kServerLifetimeSeconds = 150;
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream f(path, std::ios::binary);
@@ -79,7 +81,7 @@ SmtpCaptureServer::SmtpCaptureServer(const SmtpCaptureOptions& options) {
   dir_ = tmpl;
   const std::string script = std::string(QUILLO_SOURCE_DIR) + "/tests/support/smtp_capture.py";
   const std::string log = dir_ + "/log";
-  std::vector<std::string> args{kPython, script, dir_, kServerLifetime};
+  std::vector<std::string> args{kPython, script, dir_, std::to_string(Scaled(kServerLifetimeSeconds))};
   for (std::string& arg : OptionArguments(options)) args.push_back(std::move(arg));
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -97,7 +99,7 @@ SmtpCaptureServer::SmtpCaptureServer(const SmtpCaptureOptions& options) {
     execv(kPython, argv.data());
     _exit(127);
   }
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  const auto deadline = Clock::now() + std::chrono::seconds(Scaled(10));
   while (Clock::now() < deadline) {
     std::string text = ReadAll(dir_ + "/port");
     if (!text.empty()) {
@@ -232,7 +234,7 @@ bool StartsWithCommand(const std::string& line, const char* verb) { return strnc
 }  // namespace
 
 void ScriptedSmtpServer::Serve() {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(limitMs_));
   pollfd p{listenFd_, POLLIN, 0};
   if (poll(&p, 1, LeftMs(deadline)) <= 0) return;
   int fd = accept(listenFd_, nullptr, nullptr);
