@@ -15,30 +15,38 @@ bool LineMatchesKey(std::string_view line, std::string_view key) {
 
 std::string_view KeyRulesView(std::string_view line) { return line.substr(0, line.find('\0')); }
 
-int ReadKey(std::string_view key, std::string& value, const std::string& path, size_t capacity) {
+bool ReadKeys(std::span<const std::string_view> keys, std::vector<std::optional<std::string>>& values,
+              const std::string& path, size_t capacity) {
+  values.assign(keys.size(), std::nullopt);
   InputFile in(path);
-  if (!in.IsOpen()) {
-    value.clear();
-    return 0;
-  }
-  bool found = false;
+  if (!in.IsOpen()) return false;
   bool atLineStart = true;  // the tail of a long line is not a line of its own
   std::string piece;
   while (in.ReadPiece(piece)) {
     const bool startsLine = atLineStart;
     atLineStart = piece.back() == '\n';
+    if (!startsLine) continue;
     const std::string_view line = KeyRulesView(piece);
-    if (!startsLine || !LineMatchesKey(line, key)) continue;
-    auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    std::string_view text = line;
-    text.remove_prefix(eq + 1);
-    auto lf = text.find('\n');
-    if (lf != std::string_view::npos) text = text.substr(0, lf);
-    value = Capped(text, capacity);
-    found = true;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view text = line.substr(eq + 1);
+    text = text.substr(0, text.find('\n'));
+    for (size_t k = 0; k < keys.size(); ++k) {
+      if (LineMatchesKey(line, keys[k])) values[k] = Capped(text, capacity);
+    }
   }
-  return found && !value.empty() ? 1 : 0;
+  return true;
+}
+
+int ReadKey(std::string_view key, std::string& value, const std::string& path, size_t capacity) {
+  std::vector<std::optional<std::string>> values;
+  if (!ReadKeys(std::span(&key, 1), values, path, capacity)) {
+    value.clear();
+    return 0;
+  }
+  if (!values[0]) return 0;
+  value = *values[0];
+  return value.empty() ? 0 : 1;
 }
 
 static std::string TemporaryPathBeside(const std::string& path) {

@@ -1,8 +1,11 @@
 // name=value files: the settings file and the server header cache.
 #pragma once
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillo {
 
@@ -14,6 +17,12 @@ namespace quillo {
 // `capacity` - 1 bytes.
 int ReadKey(std::string_view key, std::string& value, const std::string& path,
             size_t capacity = 128);
+
+// ReadKey for several keys in one reading of the file: `values[i]` is the
+// value of the last line for `keys[i]` that holds '=' (possibly empty), or
+// nothing. False (every value nothing) when the file cannot be opened.
+bool ReadKeys(std::span<const std::string_view> keys, std::vector<std::optional<std::string>>& values,
+              const std::string& path, size_t capacity = 128);
 
 // Sets `key` to `value` in `path` (every matching line is replaced; the line is
 // appended when none matches; the file is created when missing). The new

@@ -1,5 +1,8 @@
 #include "settings/settings.h"
 
+#include <iterator>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,17 +58,48 @@ constexpr std::pair<const char*, TlsMode> kTlsModes[] = {
 constexpr std::pair<const char*, SmtpAuth> kSmtpAuths[] = {
     {"none", SmtpAuth::kNone}, {"plain", SmtpAuth::kPlain}, {"login", SmtpAuth::kLogin}};
 
+// The keys the settings file may give, all read in one pass: a file of many
+// megabytes is read once, not once per key.
+constexpr std::string_view kFileKeys[] = {
+    "mailbox",  "tmp",      "POPserver", "POPLogin", "editor",         "signature", "SMTPserver", "mailto",
+    "fullname", "serverdel", "headlist", "lines",    "Logdisp",        "pager",     "passwd",     "Reciveheadlong",
+    "timeout",  "console",  "POPtls",    "SMTPtls",  "SMTPauth",       "SMTPLogin", "SMTPpasswd", "cafile"};
+
+class FileValues {
+ public:
+  explicit FileValues(const std::string& path) : path_(path) {
+    ReadKeys(kFileKeys, values_, path, cap::kReadValue);
+  }
+  // As ReadKey: true, with `value` set, when the file gives `key` a value
+  // that is not empty.
+  bool Read(std::string_view key, std::string& value) const {
+    for (size_t k = 0; k < std::size(kFileKeys); ++k) {
+      if (kFileKeys[k] != key) continue;
+      if (!values_[k] || values_[k]->empty()) return false;
+      value = *values_[k];
+      return true;
+    }
+    // A key missing from the list above still reads right, only slower.
+    return ReadKey(key, value, path_, cap::kReadValue) == 1;
+  }
+
+ private:
+  std::string path_;
+  std::vector<std::optional<std::string>> values_;
+};
+
 // Returns the message for the first choice key whose value is none of its
 // choices (a mistyped TLS mode must not quietly mean "none"), "" when all are
 // sound.
 std::string ApplyFile(Settings& s, const std::string& path) {
+  const FileValues file(path);
   std::string value;
   std::string wrong;
   auto choice = [&](const char* key, auto& field, const auto& names) {
-    if (ReadKey(key, value, path, cap::kReadValue) != 1) return;
+    if (!file.Read(key, value)) return;
     if (!ChoiceValue(value, names, field) && wrong.empty()) wrong = Format("%s error!(%s)\a\r\n", key, value.c_str());
   };
-  auto read = [&](const char* key) { return ReadKey(key, value, path, cap::kReadValue) == 1; };
+  auto read = [&](const char* key) { return file.Read(key, value); };
   if (read("mailbox")) s.mailbox = Capped(WithoutTrailingSeparator(value), cap::kMailbox);
   if (read("tmp")) s.tmp = Capped(WithoutTrailingSeparator(value), cap::kTmp);
   if (read("POPserver")) s.POPserver = Capped(value, cap::kPOPserver);

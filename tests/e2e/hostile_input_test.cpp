@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -194,6 +195,68 @@ TEST(HostileInput, NulBytesAndBrokenEscapesInAMessage) {
   EXPECT_EQ(lines, 7u) << first;
   EXPECT_EQ(box.ReadFile("mbox/inbox/0001.TXT"), "From: two@example.com\nSubject: second\n\nbody two\n");
   EXPECT_EQ(server.Expunged(), (std::vector<int>{1, 2}));
+}
+
+// Settings and header cache files that are huge, binary, without line ends
+// or with lines of 10,000 bytes: each run ends in time with the values of
+// the lines that name them, never with text from the middle of a long line.
+TEST(HostileInput, HostileSettingsAndCacheFiles) {
+  std::mt19937 random(5);
+  std::string noise(8 << 20, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::string longLine = std::string(999, 'x') + "mailbox=/nonexistent " + std::string(9'000, 'y') + "\n";
+  struct Case {
+    const char* name;
+    std::string before;  // ahead of the usual settings
+    std::string after;   // behind them
+    std::string cache;   // poplist.ini
+    int exitCode;
+    std::string shown;   // in the output
+  };
+  const std::vector<Case> cases = {
+      {"long lines with keys past their first 999 bytes", longLine + longLine, longLine + longLine, longLine, 0,
+       "a@b.c kept\n"},
+      {"8 MB of random bytes", noise + "\n", "\n" + noise, noise, 0, "a@b.c kept\n"},
+      {"8 MB of line ends", std::string(8 << 20, '\n'), std::string(8 << 20, '\n'), std::string(8 << 20, '\n'), 0,
+       "a@b.c kept\n"},
+      // The choice is "none"; the junk after the NUL is no part of it.
+      {"a NUL byte ends a value", "", std::string("POPtls=none\0junk\n", 17), "", 0, "a@b.c kept\n"},
+      // Only the first key can be found in a file of one line.
+      {"no line end at all", "POPserver=" + std::string(8 << 20, 'p'), "", "", 1, "Login username error!"},
+  };
+  for (const Case& c : cases) {
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteFile("mbox/inbox/0000.TXT", "From: a@b.c\nSubject: kept\n\nbody\n");
+    box.WriteIni();
+    std::string settings = box.ReadFile("quillo.ini");
+    if (c.name == std::string("no line end at all")) settings.clear();
+    box.WriteFile("quillo.ini", c.before + settings + c.after);
+    if (!c.cache.empty()) box.WriteFile("mbox/poplist.ini", c.cache);
+    const auto start = Clock::now();
+    RunResult list = box.Run({"-t", "inbox", "-l"}, "", {{"QUILLO_OFFLINE", "1"}}, 60);
+    ASSERT_FALSE(list.timedOut) << c.name;
+    EXPECT_EQ(list.exitCode, c.exitCode) << c.name << "\n" << list.err;
+    EXPECT_NE((list.out + list.err).find(c.shown), std::string::npos) << c.name << "\n" << list.out << list.err;
+    if (c.exitCode != 0) continue;
+    // The offline header list reads the cache; the online one rewrites it,
+    // keeping every line that is not its own.
+    RunResult offline = box.Run({"-h"}, "", {{"QUILLO_OFFLINE", "1"}}, 60);
+    ASSERT_FALSE(offline.timedOut) << c.name;
+    EXPECT_EQ(offline.exitCode, 0) << c.name;
+    EXPECT_EQ(offline.out.find("Not memory!"), std::string::npos) << c.name;
+    ScriptedPopServer server({kFirst});
+    ASSERT_TRUE(server.Start(30));
+    box.WriteFile("quillo.ini", c.before + settings + "POPserver=" + server.Setting() + "\npasswd=secret\n" + c.after);
+    RunResult online = box.Run({"-h"}, "", {}, 60);
+    ASSERT_FALSE(online.timedOut) << c.name;
+    EXPECT_NE(online.out.find("   1 one@example.com first\n"), std::string::npos) << c.name;
+    const std::string cache = box.ReadFile("mbox/poplist.ini");
+    EXPECT_NE(cache.find("Mail0001=" + std::to_string(kFirst.size()) + "\nHead0001=   1 one@example.com first\n"),
+              std::string::npos)
+        << c.name;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(40)) << c.name;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -84,6 +89,47 @@ TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
     ASSERT_TRUE(file.Save()) << c.name;
     EXPECT_EQ(box_.ReadFile("batch.ini"), box_.ReadFile("bykey.ini")) << c.name;
     EXPECT_FALSE(box_.Exists("tmp.ini")) << c.name;
+  }
+}
+
+// The peak memory of loading and saving the file at `path` in a child
+// process, beyond what the child began with, in KB; -1 when the child failed.
+long CacheRoundTripGrowthKb(const std::string& path, size_t lines) {
+  long startKb = 0;
+  std::ifstream("/proc/self/statm") >> startKb >> startKb;  // resident pages
+  startKb *= sysconf(_SC_PAGESIZE) / 1024;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    KeyValueFile file(path);
+    const bool ok = file.Load() && file.LineCount() == lines;
+    file.Set("oldmax", "1");
+    _exit(ok && file.Save() ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return usage.ru_maxrss - startKb;
+}
+
+// A file of millions of empty or short key lines is held in a few times its
+// own size, not in a string and an index entry per line.
+TEST_F(PopCacheFile, MillionsOfShortLinesCostAFewTimesTheFile) {
+  struct Case {
+    const char* name;
+    std::string line;
+    size_t lines;
+  };
+  const std::vector<Case> cases = {{"line ends", "\n", 8'000'000}, {"key lines", "a=\n", 3'000'000}};
+  for (const Case& c : cases) {
+    std::string content;
+    content.reserve(c.line.size() * c.lines);
+    for (size_t i = 0; i < c.lines; ++i) content += c.line;
+    box_.WriteFile("big.ini", content);
+    const long fileKb = static_cast<long>(content.size() / 1024);
+    const long growthKb = CacheRoundTripGrowthKb(box_.Path("big.ini"), c.lines);
+    ASSERT_GE(growthKb, 0) << c.name;
+    EXPECT_LT(growthKb, 6 * fileKb) << c.name << ": " << growthKb << " KB for a file of " << fileKb << " KB";
+    EXPECT_EQ(box_.ReadFile("big.ini"), content + "oldmax=1\n") << c.name;
   }
 }
 
