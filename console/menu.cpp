@@ -269,7 +269,8 @@ void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
   GetJobOptions().descending = 0;
   for (;;) {
     ShowListPage(m.list, m.count, m.topRow, m.currentRow);
-    PrintOut("(%s):", m.folderName.c_str());
+    // A folder's name is whatever made its directory chose.
+    PrintOut("(%s):", SanitizeForConsole(m.folderName).c_str());
     std::string input;
     // Escape acts on what was typed; input that has ended leaves as "q"
     // does, since no more keys can come.

@@ -88,7 +88,7 @@ void RemoveFolder() {
     WriteErr("Folder Remove error!\r\n");
     return;
   }
-  PrintOut("Folder %s Removed\r\n", folder.c_str());
+  PrintOut("Folder %s Removed\r\n", SanitizeForConsole(folder).c_str());
 }
 
 }  // namespace quillo

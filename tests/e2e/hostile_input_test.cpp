@@ -81,12 +81,13 @@ TEST(HostileInput, ControlBytesFromServerAndMessageNeverReachTheTerminal) {
     EXPECT_NE(stored.find("Subject: \x82\xb1\x82\xf1 \x1b(0lqqk \x07\x08" "bell\x7f\n"), std::string::npos) << c.name;
     EXPECT_NE(stored.find("body \x1b(0x\x07\n"), std::string::npos) << c.name;
 
-    // The menu's list, the pager and the folder list.
-    RunResult menu = box.Run({}, "1\nxc\nq\nq\n", {{"QUILLO_OFFLINE", "1"}});
+    // The menu's list, the pager, the folder list and the folder's prompt.
+    RunResult menu = box.Run({}, "1\nxc\n1\nq\n", {{"QUILLO_OFFLINE", "1"}});
     EXPECT_EQ(SteeringBytes(menu.out), "") << c.name;
     EXPECT_NE(menu.out.find("?(0lqqk ??bell?"), std::string::npos) << c.name << "\n" << menu.out;
     EXPECT_NE(menu.out.find("body ?(0x?\n"), std::string::npos) << c.name;
     EXPECT_NE(menu.out.find("1 ?[2Jfolder\n"), std::string::npos) << c.name;
+    EXPECT_NE(menu.out.find("(?[2Jfolder):"), std::string::npos) << c.name;
 
     RunResult list = box.Run({"-t", "inbox", "-l"}, "", {{"QUILLO_OFFLINE", "1"}});
     EXPECT_EQ(SteeringBytes(list.out), "") << c.name;
