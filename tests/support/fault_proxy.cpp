@@ -1,5 +1,7 @@
 #include "tests/support/fault_proxy.h"
 
+#include "tests/support/harness.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -89,7 +91,7 @@ std::vector<std::string> FaultProxy::ClientLines() {
 }
 
 void FaultProxy::Serve() {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(limitMs_));
   pollfd p{listenFd_, POLLIN, 0};
   if (::poll(&p, 1, LeftMs(deadline)) <= 0) return;
   int client = ::accept(listenFd_, nullptr, nullptr);
@@ -103,7 +105,7 @@ void FaultProxy::Serve() {
 }
 
 void FaultProxy::Relay(int client, int server) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(limitMs_));
   bool armed = false;
   size_t budget = rule_.bytes;
   std::string pending;  // client bytes not yet passed on: an unfinished line
