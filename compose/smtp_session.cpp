@@ -28,7 +28,7 @@ void SendSecret(const std::string& shown, const std::string& line) {
 bool SecureSmtp(const std::string& host) {
   std::string reason;
   if (NetStartTls(host, reason)) return true;
-  PrintErr("SMTPserver(%s) TLS error!(%s)\a\n", GetSettings().SMTPserver.c_str(), reason.c_str());
+  PrintErr("SMTPserver(%s) TLS error!(%s)\a\n", GetSettings().SMTPserver.c_str(), SanitizeForConsole(reason).c_str());
   NetClose();
   return false;
 }
@@ -74,7 +74,7 @@ bool StartTlsUpgrade(const std::string& host, const std::string& localHostName, 
   NetSendLine("STARTTLS\r\n");
   SmtpReply reply = ReadSmtpReply("220");
   if (!reply.ok) {
-    PrintErr("SMTP error!(STARTTLS)[%s]\a\n", reply.last.c_str());
+    PrintErr("SMTP error!(STARTTLS)[%s]\a\n", SanitizeForConsole(reply.last).c_str());
     QuitAndClose();
     return false;
   }
@@ -119,7 +119,7 @@ bool LogIn(const std::vector<std::string>& extensions) {
   }
   SmtpReply reply;
   if (Authenticate(s.SMTPauth, reply)) return true;
-  PrintErr("SMTP Login error!(%s)[%s]\a\n", SmtpLoginName().c_str(), reply.last.c_str());
+  PrintErr("SMTP Login error!(%s)[%s]\a\n", SmtpLoginName().c_str(), SanitizeForConsole(reply.last).c_str());
   QuitAndClose();
   return false;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "platform/text_file.h"
 #include "store/folders.h"
 #include "store/mail_list.h"
@@ -96,7 +97,7 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name) {
 
 int MoveMessage(const std::string& source, const std::string& folder, MoveName naming) {
   const std::string destination = Destination(source, folder, naming);
-  PrintOut("File Moveing %s->%s\n", source.c_str(), destination.c_str());
+  PrintOut("File Moveing %s->%s\n", SanitizeForConsole(source).c_str(), SanitizeForConsole(destination).c_str());
   if (StatPath(source) != PathKind::kFile) return MoveFailed(source);
   // Within one file system the message changes its name in one step: a move
   // cut short at any moment leaves it whole in one place, and a full disk

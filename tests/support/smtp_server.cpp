@@ -281,6 +281,10 @@ void ScriptedSmtpServer::Serve() {
     std::string reply = "500 unknown command";
     if (StartsWithCommand(line, "HELO")) {
       reply = script_.helo;
+    } else if (StartsWithCommand(line, "EHLO")) {
+      reply = script_.ehlo;
+    } else if (StartsWithCommand(line, "AUTH")) {
+      reply = script_.auth;
     } else if (StartsWithCommand(line, "MAIL")) {
       reply = script_.mailFrom;
     } else if (StartsWithCommand(line, "RCPT")) {

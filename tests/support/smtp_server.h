@@ -73,6 +73,9 @@ class SmtpCaptureServer {
 struct SmtpScript {
   std::vector<std::string> greeting{"220 scripted.test ready"};
   std::string helo = "250 scripted.test";
+  // Replies to EHLO and AUTH; lines of a multi-line reply joined by "\r\n".
+  std::string ehlo = "500 unknown command";
+  std::string auth = "500 unknown command";
   std::string mailFrom = "250 ok";
   // Reply to the n-th RCPT TO; those beyond the list get rcptDefault.
   std::vector<std::string> rcpt;

@@ -60,5 +60,24 @@ TEST_F(ComposeSmtpHostile, GreetingsThatNeverEndOrHideTheirEnd) {
   }
 }
 
+// A refusal quotes the server's words in the error message: they must not
+// drive the terminal either.
+TEST_F(ComposeSmtpHostile, ARefusedLoginQuotesNoControlBytes) {
+  SmtpScript script;
+  script.ehlo = "250-scripted.test\r\n250 AUTH PLAIN LOGIN";
+  script.auth = "535 \x1b[2Jdenied\x07";
+  ScriptedSmtpServer server(script);
+  GetSettings().SMTPserver = server.Address();
+  GetSettings().SMTPauth = SmtpAuth::kPlain;
+  GetSettings().SMTPLogin = "user";
+  GetSettings().SMTPpasswd = "secret";
+  box.WriteFile("mbox/outbox/0003.TXT", "To: a@x\nSubject: s\n\nbody\n");
+  Outcome o = Call([&] { return DeliverMessage(box.Path("mbox/outbox/0003.TXT"), LocalHostName()); });
+  EXPECT_NE(o.err.find("SMTP Login error!(user)[535 ?[2Jdenied?]\a\n"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out.find('\x1b'), std::string::npos) << o.out;
+  EXPECT_TRUE(box.Exists("mbox/outbox/0003.TXT"));
+  EXPECT_TRUE(server.Data().empty());
+}
+
 }  // namespace
 }  // namespace quillo::composetest
