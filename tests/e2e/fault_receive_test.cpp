@@ -19,6 +19,16 @@ namespace {
 
 using At = CutRule::At;
 
+// One run of a table: its arguments and keys, what it must leave stored in
+// the inbox and what on the server.
+struct RunCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string keys;
+  std::vector<std::string> stored;
+  std::vector<std::string> left;  // on the server
+};
+
 // As a mail system delivers them (LF line ends), and as the inbox keeps
 // them: the header decoded to Shift_JIS, byte-stuffed dots undone.
 const std::string kOne =
@@ -232,13 +242,7 @@ TEST_F(FaultReceive, ADropBeforeTheDeletionKeepsTheMessageStoredAndOnTheServer) 
 // the next message. The next run with room takes what is left.
 TEST_F(FaultReceive, AFullDiskWhileSavingKeepsTheMessageOnTheServer) {
   const std::string big = Big();
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string keys;
-    std::vector<std::string> stored;
-    std::vector<std::string> left;  // on the server
-  };
+  using Case = RunCase;
   const std::vector<Case> cases = {
       {"taking everything", {"-g", "-a"}, "", {kOneStored}, {big, kThree}},
       {"picking all", {"-g"}, "a\nq\n", {kOneStored, kThree}, {big}},
@@ -296,13 +300,7 @@ TEST_F(FaultReceive, AFullDiskWhileDecodingKeepsTheMessageOnTheServer) {
 // The header cache cannot be rewritten: the old one stays whole, no
 // temporary file is left beside it, and the user is told.
 TEST_F(FaultReceive, AFullDiskWhileRewritingTheHeaderCacheKeepsTheOldOne) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> args;
-    std::string keys;
-    std::vector<std::string> stored;
-    std::vector<std::string> left;  // on the server
-  };
+  using Case = RunCase;
   const std::vector<Case> cases = {
       {"receive", {"-g"}, "2\nq\n", {kTwo}, {kOne, kThree}},
       {"unload", {"-u"}, "2\ny\nq\n", {}, {kOne, kThree}},
