@@ -155,7 +155,7 @@ TEST(HostileInput, HostileServersEndInTimeWithNothingLost) {
     box.WriteIni("POPserver=" + server.Setting() + "\npasswd=secret\ntimeout=5\n" + c.ini);
     const auto start = Clock::now();
     RunResult r = box.Run({"-g"}, c.keys, {}, 25);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(15)) << c.name;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(Scaled(15))) << c.name;
     ASSERT_FALSE(r.timedOut) << c.name;
     EXPECT_EQ(r.exitCode, 0) << c.name;
     for (const std::string& err : c.errs) EXPECT_NE(r.err.find(err), std::string::npos) << c.name << "\n" << r.err;
@@ -256,7 +256,7 @@ TEST(HostileInput, HostileSettingsAndCacheFiles) {
     EXPECT_NE(cache.find("Mail0001=" + std::to_string(kFirst.size()) + "\nHead0001=   1 one@example.com first\n"),
               std::string::npos)
         << c.name;
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(40)) << c.name;
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(Scaled(40))) << c.name;
   }
 }
 

@@ -191,7 +191,7 @@ TEST(TlsPopScripted, AServerSilentInTheHandshakeIsNotWaitedForLong) {
   box.WriteIni("POPserver=" + where + "\npasswd=secret\ntimeout=1\nPOPtls=tls\n");
   const auto start = std::chrono::steady_clock::now();
   RunResult r = box.Run({"-g", "-a"}, "", {}, 20);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(Scaled(10)));
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.err.find("POPserver(" + where + ") TLS error!(the server stopped answering)\a\n"), std::string::npos)
       << r.err;
