@@ -92,6 +92,18 @@ TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
   }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // The peak memory of loading and saving the file at `path` in a child
 // process, beyond what the child began with, in KB; -1 when the child failed.
 long CacheRoundTripGrowthKb(const std::string& path, size_t lines) {
@@ -127,8 +139,13 @@ TEST_F(PopCacheFile, MillionsOfShortLinesCostAFewTimesTheFile) {
     box_.WriteFile("big.ini", content);
     const long fileKb = static_cast<long>(content.size() / 1024);
     const long growthKb = CacheRoundTripGrowthKb(box_.Path("big.ini"), c.lines);
-    ASSERT_GE(growthKb, 0) << c.name;
-    EXPECT_LT(growthKb, 6 * fileKb) << c.name << ": " << growthKb << " KB for a file of " << fileKb << " KB";
+    ASSERT_NE(growthKb, -1) << c.name;
+    // Under AddressSanitizer freed memory is held back and the parent's
+    // shadow pages blur the baseline: the bound means nothing there.
+    if (!kSanitized) {
+      ASSERT_GE(growthKb, 0) << c.name;
+      EXPECT_LT(growthKb, 6 * fileKb) << c.name << ": " << growthKb << " KB for a file of " << fileKb << " KB";
+    }
     EXPECT_EQ(box_.ReadFile("big.ini"), content + "oldmax=1\n") << c.name;
   }
 }
