@@ -34,23 +34,8 @@ TEST(ConsoleUtf8E2E, HelpScreen) {
   ASSERT_TRUE(pty.WaitFor("(inbox):")) << pty.Output();
   pty.Send("?\r");
   ASSERT_TRUE(pty.WaitFor("-Hit Any Key-")) << pty.Output();
-  const std::string help = OnScreen(
-      "--------------------------\n"
-      "num:メール表示\n"
-      "+  :次のページ\t\t-  :前のページ\n"
-      "g  :メール受信\t\ts  :メール送信\n"
-      "w  :メール作成\t\ti  :メール挿入作成\n"
-      "m  :メール移動\t\td  :メール削除\n"
-      "f  :メール返信\t\te  :メール編集\n"
-      "r  :リフレッシュ\to  :日付ソート\n"
-      "n  :リナンバー\n"
-      "c  :フォルダ変更\tk  :フォルダ作成\n"
-      "v  :フォルダ削除\n"
-      "!  :外部プログラム\tz  :子プロセス\n"
-      "?  :ヘルプ\t\t/  :昇順/降順切替\n"
-      "q,0:exit\n"
-      "--------------------------\n"
-      "-Hit Any Key-");
+  const std::string rule = "--------------------------\n";
+  const std::string help = OnScreen(rule + kMenuHelpText + rule + "-Hit Any Key-");
   EXPECT_NE(pty.Output().find(help), std::string::npos) << pty.Output();
   pty.Send("x");
   ASSERT_TRUE(pty.WaitFor("(inbox):")) << pty.Output();

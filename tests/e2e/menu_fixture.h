@@ -38,6 +38,22 @@ inline std::string Row(int position, bool marked, int file) {
          digits + " ";
 }
 
+// The menu's help text between its rules, as the user reads it (UTF-8 here).
+inline const std::string kMenuHelpText =
+    "num:メール表示\n"
+    "+  :次のページ\t\t-  :前のページ\n"
+    "g  :メール受信\t\ts  :メール送信\n"
+    "w  :メール作成\t\ti  :メール挿入作成\n"
+    "m  :メール移動\t\td  :メール削除\n"
+    "f  :メール返信\t\te  :メール編集\n"
+    "r  :リフレッシュ\to  :日付ソート\n"
+    "n  :リナンバー\n"
+    "c  :フォルダ変更\tk  :フォルダ作成\n"
+    "v  :フォルダ削除\n"
+    "!  :外部プログラム\tz  :子プロセス\n"
+    "?  :ヘルプ\t\t/  :昇順/降順切替\n"
+    "q,0:exit\n";
+
 inline const Env kOffline = {{"QUILLO_OFFLINE", "1"}};
 
 inline Env Offline(Env env) {

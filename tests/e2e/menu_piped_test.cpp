@@ -304,20 +304,7 @@ TEST(MenuPiped, HelpScreenBytes) {
   Sandbox box;
   MakeMenuBox(box, 1);
   RunResult r = box.Run({}, "?\nxq\n", kOffline);
-  const std::string help = ShiftJis(
-      "num:メール表示\n"
-      "+  :次のページ\t\t-  :前のページ\n"
-      "g  :メール受信\t\ts  :メール送信\n"
-      "w  :メール作成\t\ti  :メール挿入作成\n"
-      "m  :メール移動\t\td  :メール削除\n"
-      "f  :メール返信\t\te  :メール編集\n"
-      "r  :リフレッシュ\to  :日付ソート\n"
-      "n  :リナンバー\n"
-      "c  :フォルダ変更\tk  :フォルダ作成\n"
-      "v  :フォルダ削除\n"
-      "!  :外部プログラム\tz  :子プロセス\n"
-      "?  :ヘルプ\t\t/  :昇順/降順切替\n"
-      "q,0:exit\n");
+  const std::string help = ShiftJis(kMenuHelpText);
   const std::string rule = "--------------------------\n";
   EXPECT_NE(r.out.find("(inbox):?\r\n" + rule + help + rule + "-Hit Any Key-\r\n\n--No-file"), std::string::npos)
       << r.out;
