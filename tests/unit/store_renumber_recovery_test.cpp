@@ -106,19 +106,19 @@ TEST_F(StoreRenumberRecovery, KilledRenumberLosesNothing) {
     RenumberFolder("inbox", list, kFiles);
     _exit(0);
   }
-  // Killed as soon as a file is set aside.
+  // A file lies aside only between two renames: the renumber is stopped
+  // again and again, and killed at a stop that finds one.
   bool sawLeftover = false;
-  for (int waited = 0; waited < 5000 && !sawLeftover; ++waited) {
-    for (const std::string& name : box.List("mbox/inbox")) {
-      if (IsRenumberLeftover(name)) {
-        sawLeftover = true;
-        break;
-      }
-    }
-    if (!sawLeftover) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int status = 0;
+  while (!sawLeftover && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    ::kill(pid, SIGSTOP);
+    if (::waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) break;  // it has ended
+    for (const std::string& name : box.List("mbox/inbox")) sawLeftover = sawLeftover || IsRenumberLeftover(name);
+    if (!sawLeftover) ::kill(pid, SIGCONT);
   }
   ::kill(pid, SIGKILL);
-  int status = 0;
   ::waitpid(pid, &status, 0);
   EXPECT_TRUE(sawLeftover);
 
