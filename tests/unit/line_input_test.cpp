@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "tests/support/harness.h"
+#include "tests/unit/line_input_cases.h"
 
 namespace quillo {
 namespace {
@@ -12,15 +13,6 @@ namespace {
 using test::PtyCall;
 using test::WithPipedKeys;
 
-struct LineCase {
-  const char* name;
-  std::string keys;
-  size_t max;
-  bool masked;
-  int result;
-  std::string line;
-  std::string echo;
-};
 
 const std::vector<LineCase> kLineCases = {
     {"enter on empty line", "\r", 10, false, 0, "", "\r\n"},

@@ -5,6 +5,7 @@
 #include "console/line_input.h"
 #include "platform/console_charset.h"
 #include "tests/support/harness.h"
+#include "tests/unit/line_input_cases.h"
 
 namespace quillo {
 namespace {
@@ -19,16 +20,7 @@ class LineInputUtf8 : public ::testing::Test {
 };
 
 TEST_F(LineInputUtf8, PipedCases) {
-  struct Case {
-    const char* name;
-    std::string keys;
-    size_t max;
-    bool masked;
-    int result;
-    std::string line;
-    std::string echo;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<LineCase> cases = {
       {"an address with a Japanese name", "山田 <y@x>\r", 60, false, 10, "\x8eR\x93" "c <y@x>", "山田 <y@x>\r\n"},
       {"half-width katakana is one byte", "ｶﾅ\r", 10, false, 2, "\xb6\xc5", "ｶﾅ\r\n"},
       {"backspace erases a character and two columns", "aあ\b\r", 10, false, 1, "a", "aあ\b\b  \b\b\r\n"},
@@ -43,7 +35,7 @@ TEST_F(LineInputUtf8, PipedCases) {
       {"escape keeps the characters", "あ\x1b", 10, false, -1, "\x82\xa0", "あ"},
       {"input ending inside a character", "a\xe3\x81", 10, false, -1, "a", "a\a"},
   };
-  for (const Case& c : cases) {
+  for (const LineCase& c : cases) {
     std::string line = "stale";
     int result = 0;
     const std::string echo = WithPipedKeys(c.keys, [&] { result = LineInput(line, c.max, ' ', c.masked); });
