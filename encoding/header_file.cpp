@@ -20,12 +20,14 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads a file in text mode (CR LF becomes LF, a lone CR stays) in pieces of
-// at most kLinePiece bytes, each ending at its line feed when one fits.
+// Reads text in text mode (CR LF becomes LF, a lone CR stays) in pieces of
+// at most kLinePiece bytes, each ending at its line feed when one fits: from
+// a file block by block, or from text already in memory.
 class PieceReader {
  public:
   // The block is filled before it is read, so it is not cleared first.
   explicit PieceReader(std::FILE* file) : file_(file), block_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
+  explicit PieceReader(std::string_view text) : data_(text.data()), len_(text.size()) {}
 
   bool Next(std::string& piece) {
     piece.clear();
@@ -34,8 +36,8 @@ class PieceReader {
       // Bytes other than line ends go over as a run.
       const size_t room = std::min(kLinePiece - piece.size(), len_ - pos_);
       size_t run = 0;
-      while (run < room && block_[pos_ + run] != '\n' && block_[pos_ + run] != '\r') ++run;
-      piece.append(block_.get() + pos_, run);
+      while (run < room && data_[pos_ + run] != '\n' && data_[pos_ + run] != '\r') ++run;
+      piece.append(data_ + pos_, run);
       pos_ += run;
       if (run == room) continue;
       int c = Get();
@@ -46,12 +48,12 @@ class PieceReader {
     return !piece.empty();
   }
 
-  bool Failed() const { return std::ferror(file_) != 0; }
+  bool Failed() const { return file_ && std::ferror(file_) != 0; }
 
  private:
   int Peek() {
     if (pos_ == len_ && !Refill()) return EOF;
-    return static_cast<unsigned char>(block_[pos_]);
+    return static_cast<unsigned char>(data_[pos_]);
   }
   int Get() {
     int c = Peek();
@@ -59,14 +61,17 @@ class PieceReader {
     return c;
   }
   bool Refill() {
+    if (!file_) return false;
     len_ = std::fread(block_.get(), 1, kBlockSize, file_);
+    data_ = block_.get();
     pos_ = 0;
     return len_ > 0;
   }
 
   static constexpr size_t kBlockSize = 64 * 1024;
-  std::FILE* file_;
+  std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> block_;
+  const char* data_ = nullptr;
   size_t pos_ = 0;
   size_t len_ = 0;
 };
@@ -83,7 +88,9 @@ int Fail(const char* message) {
 // Copies the pieces, decoding those of the header. A line feed that arrives
 // as a piece of its own after a full 999-byte piece ends that long line; it
 // is not the empty line that ends the header.
-int CopyDecoding(PieceReader& reader, std::FILE* out) {
+// `write` takes each decoded piece and says whether it could be stored.
+template <typename Write>
+int CopyDecoding(PieceReader& reader, Write write) {
   std::string piece;
   std::string words;
   std::string sjis;
@@ -97,7 +104,7 @@ int CopyDecoding(PieceReader& reader, std::FILE* out) {
       JisToSjis(words, sjis);
       text = sjis;
     }
-    if (!WriteAll(out, text)) return Fail("tmpfile write error!\r\n");
+    if (!write(text)) return Fail("tmpfile write error!\r\n");
     lineOpen = piece.back() != '\n';
   }
   if (reader.Failed()) return Fail("infile read error!\r\n");
@@ -113,11 +120,22 @@ int DecodeHeaderFile(const std::string& inPath, const std::string& outPath) {
   if (!in) return Fail("infile open error!\r\n");
 
   PieceReader reader(in.get());
-  int result = CopyDecoding(reader, out.get());
+  int result = CopyDecoding(reader, [&out](std::string_view text) { return WriteAll(out.get(), text); });
   // The close flushes what is still buffered: a full disk often shows only
   // here, and must not pass for a whole file.
   if (std::fclose(out.release()) != 0 && result == 0) result = Fail("tmpfile write error!\r\n");
   return result;
+}
+
+std::string DecodeHeaderText(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  PieceReader reader(text);
+  CopyDecoding(reader, [&decoded](std::string_view piece) {
+    decoded += piece;
+    return true;
+  });
+  return decoded;
 }
 
 }  // namespace quillo

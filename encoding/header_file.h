@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quillo {
 
@@ -12,5 +13,9 @@ namespace quillo {
 // handled as a line. Returns 0 on success, 1 on failure after saying why on
 // standard error; the output is then incomplete and left to the caller.
 int DecodeHeaderFile(const std::string& inPath, const std::string& outPath);
+
+// The same for a message already in memory: what DecodeHeaderFile would
+// write for a file holding `text`.
+std::string DecodeHeaderText(std::string_view text);
 
 }  // namespace quillo

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
 
 namespace quillo {
 
@@ -164,14 +165,19 @@ long ReceiveSome(const SocketHandle& socket, char* buffer, size_t size, int time
     errno = EBADF;
     return kSocketFailed;
   }
-  auto deadline = DeadlineAfter(timeoutSeconds);
+  // Bytes already waiting are taken without asking first (a reply of many
+  // pieces is mostly there already); the wait, and its deadline, only begin
+  // when there is nothing yet.
+  std::optional<Clock::time_point> deadline;
   for (;;) {
-    int ready = WaitFor(socket.Fd(), POLLIN, deadline);
-    if (ready == 0) return kSocketTimedOut;
-    if (ready < 0) return kSocketFailed;
     ssize_t n = ::recv(socket.Fd(), buffer, size, MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return kSocketFailed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return kSocketFailed;
+    if (!deadline) deadline = DeadlineAfter(timeoutSeconds);
+    int ready = WaitFor(socket.Fd(), POLLIN, *deadline);
+    if (ready == 0) return kSocketTimedOut;
+    if (ready < 0) return kSocketFailed;
   }
 }
 

@@ -56,26 +56,48 @@ bool InputFile::Open(const std::string& path, bool textMode) {
   return file_ != nullptr;
 }
 
+void InputFile::OpenText(std::string_view text, bool textMode) {
+  Close();
+  text_ = textMode;
+  memory_ = text;
+  memoryPos_ = 0;
+}
+
 void InputFile::Close() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
+  memory_.reset();
   GiveBack(buffer_);
 }
 
 // Files are read by one thread only: the byte reads need no lock each.
+int InputFile::RawChar() {
+  if (file_) return getc_unlocked(file_);
+  if (memoryPos_ == memory_->size()) return EOF;
+  return static_cast<unsigned char>((*memory_)[memoryPos_++]);
+}
+
+void InputFile::Unread(int c) {
+  if (file_) {
+    std::ungetc(c, file_);
+  } else {
+    --memoryPos_;
+  }
+}
+
 int InputFile::NextChar() {
-  int c = getc_unlocked(file_);
+  int c = RawChar();
   if (text_ && c == '\r') {
-    int next = getc_unlocked(file_);
+    int next = RawChar();
     if (next == '\n') return '\n';
-    if (next != EOF) std::ungetc(next, file_);
+    if (next != EOF) Unread(next);
   }
   return c;
 }
 
 bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
   piece.clear();
-  if (!file_) return false;
+  if (!IsOpen()) return false;
   // Bytes gather in a local block that goes over to the piece as a whole.
   char block[1024];
   size_t used = 0;
@@ -99,6 +121,11 @@ std::optional<FileStamp> InputFile::Stamp() const {
 }
 
 bool InputFile::ReadBlock(std::string& block, size_t count) {
+  if (memory_) {
+    block = memory_->substr(memoryPos_, count);
+    memoryPos_ += block.size();
+    return !block.empty();
+  }
   block.resize(count);
   size_t n = file_ ? std::fread(block.data(), 1, count, file_) : 0;
   block.resize(n);
@@ -108,8 +135,10 @@ bool InputFile::ReadBlock(std::string& block, size_t count) {
 bool OutputFile::Open(const std::string& path, Mode mode) {
   Close();
   failed_ = false;
-  if (mode == Mode::kCreateExclusive) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  cutAtClose_ = mode == Mode::kOverwrite;
+  if (mode == Mode::kCreateExclusive || mode == Mode::kOverwrite) {
+    const int flags = mode == Mode::kOverwrite ? O_WRONLY | O_CREAT : O_WRONLY | O_CREAT | O_EXCL;
+    int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return false;
     file_ = fdopen(fd, "wb");
     if (!file_) ::close(fd);
@@ -130,6 +159,10 @@ bool OutputFile::Write(std::string_view text) {
 bool OutputFile::Close() {
   if (!file_) return !failed_;
   if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
+  if (cutAtClose_) {
+    const off_t end = ::ftello(file_);
+    if (end < 0 || ::ftruncate(fileno(file_), end) != 0) failed_ = true;
+  }
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
   GiveBack(buffer_);

@@ -24,7 +24,10 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   bool Open(const std::string& path, bool textMode = true);
-  bool IsOpen() const { return file_ != nullptr; }
+  // Reads `text` as the bytes of a file (it must outlive the reading): for
+  // a file just written from memory, without reading it back.
+  void OpenText(std::string_view text, bool textMode = true);
+  bool IsOpen() const { return file_ != nullptr || memory_; }
   void Close();
 
   // The next piece of a line, its LF included when it fits. False at the end.
@@ -37,7 +40,12 @@ class InputFile {
 
  private:
   int NextChar();
+  int RawChar();
+  void Unread(int c);
   std::FILE* file_ = nullptr;
+  // The text read instead of a file (OpenText), and how far it was read.
+  std::optional<std::string_view> memory_;
+  size_t memoryPos_ = 0;
   bool text_ = true;
   std::unique_ptr<char[]> buffer_;  // the stream's, larger than the default
 };
@@ -47,7 +55,11 @@ class InputFile {
 // a whole one.
 class OutputFile {
  public:
-  enum class Mode { kCreate, kAppend, kCreateExclusive };
+  // kOverwrite: for scratch files rewritten again and again. The old bytes are
+  // written over and whatever is left past the new end is cut at Close(): on
+  // some file systems emptying a file on open makes its close wait for the
+  // disk, once for every rewrite.
+  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite };
   OutputFile() = default;
   ~OutputFile() { Close(); }
   OutputFile(const OutputFile&) = delete;
@@ -62,6 +74,7 @@ class OutputFile {
  private:
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  bool cutAtClose_ = false;
   std::unique_ptr<char[]> buffer_;
 };
 

@@ -36,10 +36,31 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 
 enum class Response { kComplete, kBroken, kTooLong };
 
+// A stored message up to this size is also kept in memory, so that it is
+// decoded and summarised without reading its files back.
+constexpr size_t kMostKeptBytes = size_t{1} << 20;
+
+// Where a response goes: its file, and a copy in memory while it is small
+// enough (none once it is not).
+struct ResponseSink {
+  OutputFile& file;
+  std::optional<std::string>& copy;
+
+  void Write(std::string_view text) {
+    file.Write(text);
+    if (!copy) return;
+    if (copy->size() + text.size() > kMostKeptBytes) {
+      copy.reset();
+    } else {
+      copy->append(text);
+    }
+  }
+};
+
 // Copies one multi-line response into `out`, until its end line, the end of
 // the connection, or more than `mostBytes` received. Write failures show in
-// `out`.
-Response CopyResponse(OutputFile& out, size_t mostBytes) {
+// the sink's file.
+Response CopyResponse(ResponseSink out, size_t mostBytes) {
   char buffer[kRecvBufSize];
   std::string sjis;
   bool atLineStart = true;
@@ -147,14 +168,20 @@ int PopStat() {
   return static_cast<int>(*count);
 }
 
-int PopSaveBody(const std::string& path, size_t mostBytes) {
+namespace {
+
+// PopSaveBody, also leaving in `kept` what was stored when it is small
+// enough (nothing otherwise).
+int SaveBody(const std::string& path, size_t mostBytes, std::optional<std::string>& kept) {
+  kept.emplace();
   OutputFile out;
-  if (!out.Open(path)) {
+  // The file is rewritten for every message: written over, not emptied first.
+  if (!out.Open(path, OutputFile::Mode::kOverwrite)) {
     PrintErr("savefile(%s) open error!\a\n", path.c_str());
     return 0;
   }
   LogSwitch(false);
-  const Response response = CopyResponse(out, mostBytes);
+  const Response response = CopyResponse(ResponseSink{out, kept}, mostBytes);
   WriteOut("\n");
   LogSwitch(true);
   const bool written = out.Close();
@@ -173,6 +200,35 @@ int PopSaveBody(const std::string& path, size_t mostBytes) {
   return 1;
 }
 
+// Decodes the received message into `partial`: from the copy in memory when
+// there is one, else from the temporary file. False after saying why.
+bool DecodeInto(const std::string& partial, const std::string& wanted, const std::string& tmpPath,
+                const std::optional<std::string>& decoded) {
+  OutputFile out;
+  if (!out.Open(partial)) {
+    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
+    return false;
+  }
+  if (decoded) {
+    out.Write(*decoded);
+    if (out.Close()) return true;
+    WriteErr("tmpfile write error!\r\n");
+    return false;
+  }
+  if (!out.Close()) {
+    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
+    return false;
+  }
+  return DecodeHeaderFile(tmpPath, partial) == 0;
+}
+
+}  // namespace
+
+int PopSaveBody(const std::string& path, size_t mostBytes) {
+  std::optional<std::string> kept;
+  return SaveBody(path, mostBytes, kept);
+}
+
 int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, long listedSize) {
   std::string reply;
   NetSendLine("RETR %d\r\n", messageNumber);
@@ -181,20 +237,17 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
     return 0;
   }
   const std::string tmpPath = TemporaryPath("tmp.txt");
-  if (!PopSaveBody(tmpPath, ResponseLimit(listedSize, kMostMessageBytes))) return 0;
+  std::optional<std::string> raw;
+  if (!SaveBody(tmpPath, ResponseLimit(listedSize, kMostMessageBytes), raw)) return 0;
+  std::optional<std::string> decoded;
+  if (raw) decoded = DecodeHeaderText(*raw);
 
   // The message is decoded under a name no listing shows and takes its
   // number only when whole: a run killed half-way leaves no part of a
   // message in the folder (and the message is still on the server).
   const std::string wanted = NewMessagePath(folder, fileNumber);
   const std::string partial = PartialPath(wanted);
-  OutputFile created;
-  if (!created.Open(partial) || !created.Close()) {
-    RemoveFile(partial);
-    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
-    return 0;
-  }
-  if (DecodeHeaderFile(tmpPath, partial) != 0) {
+  if (!DecodeInto(partial, wanted, tmpPath, decoded)) {
     // Half a message must not pass for a received one.
     RemoveFile(partial);
     return 0;
@@ -205,7 +258,11 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
     PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
-  PrintReceivedSummary(messageNumber, messagePath);
+  if (decoded) {
+    PrintReceivedSummaryOfText(messageNumber, *decoded);
+  } else {
+    PrintReceivedSummary(messageNumber, messagePath);
+  }
   if (!deleteFlag) return 1;
   return PopDelete(messageNumber);
 }

@@ -115,15 +115,9 @@ int MakeSummary(std::string& line, int number, const std::string& path, DateForm
   return MakeSummary(line, number, path, form, stamp);
 }
 
-int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
-                std::optional<FileStamp>& stamp) {
-  InputFile in(path);
-  if (!in.IsOpen()) {
-    stamp.reset();
-    PrintErr(kOpenFailed, path.c_str());
-    return 0;
-  }
-  stamp = in.Stamp();
+namespace {
+
+int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
   Parts parts;
   std::string piece;
   while (in.ReadPiece(piece)) {
@@ -138,6 +132,22 @@ int MakeSummary(std::string& line, int number, const std::string& path, DateForm
   return static_cast<int>(line.size());
 }
 
+void PrintSummaryLine(const std::string& line) { WriteOut(SanitizeForConsole(line) + "\n"); }
+
+}  // namespace
+
+int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
+                std::optional<FileStamp>& stamp) {
+  InputFile in(path);
+  if (!in.IsOpen()) {
+    stamp.reset();
+    PrintErr(kOpenFailed, path.c_str());
+    return 0;
+  }
+  stamp = in.Stamp();
+  return SummaryOf(in, line, number, form);
+}
+
 void PrintReceivedHeading() {
   WriteOut("--No---Date--From-------------Subject&Body-------------------------------------\n");
 }
@@ -145,7 +155,15 @@ void PrintReceivedHeading() {
 void PrintReceivedSummary(int number, const std::string& path) {
   std::string line;
   if (MakeSummary(line, number, path, DateForm::kShort) == 0) line = Format("%4d", number);
-  WriteOut(SanitizeForConsole(line) + "\n");
+  PrintSummaryLine(line);
+}
+
+void PrintReceivedSummaryOfText(int number, std::string_view text) {
+  InputFile in;
+  in.OpenText(text);
+  std::string line;
+  SummaryOf(in, line, number, DateForm::kShort);
+  PrintSummaryLine(line);
 }
 
 }  // namespace quillo

@@ -37,5 +37,8 @@ void PrintReceivedHeading();
 // Prints the short summary of a message file just saved, `number` being the
 // server's message number (the number alone when the file cannot be read).
 void PrintReceivedSummary(int number, const std::string& path);
+// The same for a file just written from `text`: its summary is made from the
+// text, as reading the file back would make it.
+void PrintReceivedSummaryOfText(int number, std::string_view text);
 
 }  // namespace quillo

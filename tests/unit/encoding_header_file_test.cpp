@@ -37,11 +37,14 @@ class EncodingHeaderFileTest : public testing::Test {
     content << file.rdbuf();
     return content.str();
   }
-  // Runs the decoder on `input` and returns what it wrote.
+  // Runs the decoder on `input` and returns what it wrote; decoding the same
+  // text in memory must give the same bytes.
   std::string Decode(const std::string& input) {
     WriteFile(in_, input);
     EXPECT_EQ(DecodeHeaderFile(in_, out_), 0);
-    return ReadFile(out_);
+    std::string written = ReadFile(out_);
+    EXPECT_TRUE(DecodeHeaderText(input) == written) << "decoded in memory";
+    return written;
   }
 
   std::string dir_;

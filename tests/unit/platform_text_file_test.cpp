@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,12 +14,16 @@
 namespace quillo {
 namespace {
 
-std::vector<std::string> Pieces(const std::string& path, bool textMode, size_t maxBytes) {
-  InputFile in(path, textMode);
+std::vector<std::string> Pieces(InputFile& in, size_t maxBytes) {
   std::vector<std::string> pieces;
   std::string piece;
   while (in.ReadPiece(piece, maxBytes)) pieces.push_back(piece);
   return pieces;
+}
+
+std::vector<std::string> Pieces(const std::string& path, bool textMode, size_t maxBytes) {
+  InputFile in(path, textMode);
+  return Pieces(in, maxBytes);
 }
 
 TEST(PlatformTextFile, LinePieces) {
@@ -44,6 +52,10 @@ TEST(PlatformTextFile, LinePieces) {
   for (const Case& c : cases) {
     box.WriteFile("f", c.content);
     EXPECT_EQ(Pieces(box.Path("f"), c.textMode, c.maxBytes), c.pieces) << c.name;
+    // Text in memory reads as the same bytes in a file would.
+    InputFile text;
+    text.OpenText(c.content, c.textMode);
+    EXPECT_EQ(Pieces(text, c.maxBytes), c.pieces) << c.name << " (in memory)";
   }
 }
 
@@ -64,6 +76,40 @@ TEST(PlatformTextFile, LargeFileReadsWhole) {
   std::string whole;
   ASSERT_TRUE(ReadWholeFile(box.Path("big"), whole));
   EXPECT_EQ(whole, content);
+}
+
+// A scratch file written over holds exactly the new bytes, whatever it held
+// before; a failed write is reported like any other.
+TEST(PlatformTextFile, OverwriteLeavesOnlyTheNewBytes) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> before;  // nothing: no file yet
+    std::string written;
+  };
+  const std::vector<Case> cases = {
+      {"no file yet", std::nullopt, "new\r\n"},
+      {"longer file before", std::string(100000, 'o'), "short\r\n"},
+      {"shorter file before", "old", std::string(70000, 'n')},
+      {"nothing written", "old bytes", ""},
+  };
+  test::Sandbox box;
+  for (const Case& c : cases) {
+    std::remove(box.Path("f").c_str());
+    if (c.before) box.WriteFile("f", *c.before);
+    OutputFile out;
+    ASSERT_TRUE(out.Open(box.Path("f"), OutputFile::Mode::kOverwrite)) << c.name;
+    // In two writes, so that the end is where the writing stopped.
+    EXPECT_TRUE(out.Write(std::string_view(c.written).substr(0, c.written.size() / 2))) << c.name;
+    EXPECT_TRUE(out.Write(std::string_view(c.written).substr(c.written.size() / 2))) << c.name;
+    EXPECT_TRUE(out.Close()) << c.name;
+    EXPECT_TRUE(box.ReadFile("f") == c.written) << c.name;
+  }
+  if (access("/dev/full", W_OK) == 0) {
+    OutputFile full;
+    ASSERT_TRUE(full.Open("/dev/full", OutputFile::Mode::kOverwrite));
+    full.Write("x");
+    EXPECT_FALSE(full.Close());
+  }
 }
 
 }  // namespace

@@ -152,6 +152,39 @@ TEST_F(PopRetrieveTest, ANumberTakenMeanwhileMovesOnToTheNextFreeOne) {
   EXPECT_NE(out.find("   1" + std::string(18, ' ') + "a@b.c s\n"), std::string::npos) << out;
 }
 
+// Messages up to a megabyte are decoded and summarised from memory, larger
+// ones from the temporary file: the stored bytes, the temporary file and the
+// summary must not show which way a message went. The temporary file is
+// written over a longer one from an earlier message.
+TEST_F(PopRetrieveTest, BigAndSmallMessagesAreStoredAlike) {
+  const std::string word = "=?ISO-2022-JP?B?GyRCJEgbKEI=?=";
+  const std::string header =
+      "Date: Mon, 7 Dec 2026 10:00:00 +0900\r\nFrom: a@b.c\r\nX-Word: " + word + "\r\nSubject: hello\r\n\r\n";
+  const std::string decodedHeader = "Date: Mon, 7 Dec 2026 10:00:00 +0900\nFrom: a@b.c\nX-Word: \x82\xc6\nSubject: hello\n\n";
+  for (size_t bodyLines : {size_t{2}, size_t{30000}}) {
+    std::string body;
+    for (size_t i = 0; i < bodyLines; ++i) body += "line " + word + " \x1b$B$H\x1b(B " + std::to_string(i) + "\r\n";
+    ScriptedPopServer server({header + body});
+    ASSERT_TRUE(server.Start(20));
+    Connect(server);
+    box_.WriteFile("tmp/tmp.txt", std::string(header.size() + body.size() + 5000, 'z'));
+    const std::string folder = "f" + std::to_string(bodyLines);
+    box_.MakeDir("mbox/" + folder);
+    int result = -1;
+    std::string out = WithPipedKeys("", [&] { result = PopRetrieve(folder, 1, 0, 0); });
+    EXPECT_EQ(result, 1) << bodyLines;
+    std::string bodyInSjis;
+    for (size_t i = 0; i < bodyLines; ++i) bodyInSjis += "line " + word + " \x82\xc6 " + std::to_string(i) + "\r\n";
+    // Compared as a whole: a megabyte of difference is no message to print.
+    EXPECT_TRUE(ReadFileBytes(box_.Path("tmp/tmp.txt")) == header + bodyInSjis) << bodyLines;
+    std::string stored = bodyInSjis;
+    for (size_t at = 0; (at = stored.find("\r\n", at)) != std::string::npos;) stored.erase(at, 1);
+    EXPECT_TRUE(ReadFileBytes(box_.Path("mbox/" + folder + "/0000.TXT")) == decodedHeader + stored) << bodyLines;
+    EXPECT_NE(out.find("\n   1  12/07           a@b.c hello\n"), std::string::npos) << bodyLines;
+    WithPipedKeys("", [] { NetClose(); });
+  }
+}
+
 // A message that cannot be stored is never deleted on the server.
 TEST_F(PopRetrieveTest, NoFileNoDeletion) {
   ScriptedPopServer server({"From: a@b.c\r\nSubject: s\r\n\r\nbody\r\n"});
