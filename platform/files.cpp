@@ -27,67 +27,112 @@ std::string Folded(std::string_view text) {
 }
 
 // The extension a regular file is counted under: after the last '.', folded.
-std::string ExtensionOf(const std::string& name) {
+std::string ExtensionOf(std::string_view name) {
   const size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? std::string() : Folded(std::string_view(name).substr(dot + 1));
+  return dot == std::string_view::npos ? std::string() : Folded(name.substr(dot + 1));
 }
 
-// The names of one directory while a DirectoryNameScope holds them.
+// The directory part and the name part of a path, as views into it.
+std::string_view DirectoryPart(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string_view NamePart(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// The names of one directory while a DirectoryNameScope holds them, by their
+// folded spelling (two names that differ in letter case only are rare, and
+// share a key).
 struct HeldNames {
+  struct Name {
+    std::string name;
+    PathKind kind;
+  };
+  using Map = std::unordered_multimap<std::string, Name>;
   int holders = 0;
-  std::unordered_map<std::string, PathKind> kinds;                     // by name
-  std::unordered_map<std::string, std::vector<std::string>> byFolded;  // folded name -> names
+  Map byFolded;
   std::unordered_map<std::string, int> filesByExtension;
 
-  void Count(const std::string& name, PathKind kind, int step) {
+  void Count(std::string_view name, PathKind kind, int step) {
     if (kind == PathKind::kFile) filesByExtension[ExtensionOf(name)] += step;
   }
-  void Add(const std::string& name, PathKind kind) {
-    auto it = kinds.find(name);
-    if (it != kinds.end()) {
-      Count(name, it->second, -1);
-      it->second = kind;
+  // The entry of exactly `name` among those of its folded spelling.
+  Map::iterator Exact(const std::string& folded, std::string_view name) {
+    auto [it, end] = byFolded.equal_range(folded);
+    for (; it != end; ++it) {
+      if (it->second.name == name) return it;
+    }
+    return byFolded.end();
+  }
+  void Add(std::string_view name, PathKind kind) {
+    std::string folded = Folded(name);
+    auto it = Exact(folded, name);
+    if (it != byFolded.end()) {
+      Count(name, it->second.kind, -1);
+      it->second.kind = kind;
     } else {
-      kinds.emplace(name, kind);
-      byFolded[Folded(name)].push_back(name);
+      byFolded.emplace(std::move(folded), Name{std::string(name), kind});
     }
     Count(name, kind, +1);
   }
-  void Remove(const std::string& name) {
-    auto it = kinds.find(name);
-    if (it == kinds.end()) return;
-    Count(name, it->second, -1);
-    kinds.erase(it);
-    auto folded = byFolded.find(Folded(name));
-    if (folded == byFolded.end()) return;
-    std::vector<std::string>& names = folded->second;
-    names.erase(std::remove(names.begin(), names.end(), name), names.end());
-    if (names.empty()) byFolded.erase(folded);
+  // The kind `name` was held with (kNone when it was not held).
+  PathKind Remove(std::string_view name) {
+    auto it = Exact(Folded(name), name);
+    if (it == byFolded.end()) return PathKind::kNone;
+    const PathKind kind = it->second.kind;
+    Count(name, kind, -1);
+    byFolded.erase(it);
+    return kind;
+  }
+  // `from` (held) takes the name `to` in the same directory: the entry is
+  // moved, not made anew. False when `from` is not held.
+  bool Rename(std::string_view from, std::string_view to) {
+    if (from == to) return Exact(Folded(from), from) != byFolded.end();
+    Remove(to);  // a name replaced by the rename
+    auto it = Exact(Folded(from), from);
+    if (it == byFolded.end()) return false;
+    const PathKind kind = it->second.kind;
+    Count(from, kind, -1);
+    Map::node_type node = byFolded.extract(it);
+    node.key() = Folded(to);
+    node.mapped().name.assign(to);
+    byFolded.insert(std::move(node));
+    Count(to, kind, +1);
+    return true;
   }
   // The name matching `name` in any letter case, an exact match preferred.
-  const std::string* Find(const std::string& name) const {
-    auto it = byFolded.find(Folded(name));
-    if (it == byFolded.end() || it->second.empty()) return nullptr;
-    for (const std::string& candidate : it->second) {
-      if (candidate == name) return &candidate;
+  const std::string* Find(std::string_view name) const {
+    auto [it, end] = byFolded.equal_range(Folded(name));
+    if (it == end) return nullptr;
+    const std::string* found = &it->second.name;
+    for (; it != end; ++it) {
+      if (it->second.name == name) return &it->second.name;
     }
-    return &it->second.front();
+    return found;
   }
 };
 
-std::map<std::string, HeldNames>& HeldDirectories() {
-  static std::map<std::string, HeldNames> held;
+// Looked up by views: no key is built for a look-up.
+using HeldMap = std::map<std::string, HeldNames, std::less<>>;
+
+HeldMap& HeldDirectories() {
+  static HeldMap held;
   return held;
 }
 
 // One spelling per directory: "." for the current one, no trailing '/'.
-std::string DirectoryKey(const std::string& dir) {
-  std::string key = dir.empty() ? std::string(".") : dir;
-  while (key.size() > 1 && key.back() == '/') key.pop_back();
-  return key;
+std::string_view DirectoryKey(std::string_view dir) {
+  if (dir.empty()) return ".";
+  while (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
+  return dir;
 }
 
-HeldNames* HeldFor(const std::string& dir) {
+HeldNames* HeldFor(std::string_view dir) {
   auto& held = HeldDirectories();
   if (held.empty()) return nullptr;
   auto it = held.find(DirectoryKey(dir));
@@ -95,29 +140,22 @@ HeldNames* HeldFor(const std::string& dir) {
 }
 
 void NoteAdded(const std::string& path, PathKind kind) {
-  if (HeldDirectories().empty()) return;
-  if (HeldNames* held = HeldFor(DirectoryOf(path))) held->Add(BaseName(path), kind);
+  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Add(NamePart(path), kind);
 }
 
 void NoteRemoved(const std::string& path) {
-  if (HeldDirectories().empty()) return;
-  if (HeldNames* held = HeldFor(DirectoryOf(path))) held->Remove(BaseName(path));
+  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Remove(NamePart(path));
 }
 
 void NoteRenamed(const std::string& from, const std::string& to) {
   if (HeldDirectories().empty()) return;
-  HeldNames* source = HeldFor(DirectoryOf(from));
-  HeldNames* target = HeldFor(DirectoryOf(to));
-  const std::string fromName = BaseName(from);
-  PathKind kind = PathKind::kNone;
-  if (source) {
-    auto it = source->kinds.find(fromName);
-    if (it != source->kinds.end()) kind = it->second;
-    source->Remove(fromName);
-  }
+  HeldNames* source = HeldFor(DirectoryPart(from));
+  HeldNames* target = HeldFor(DirectoryPart(to));
+  if (source && source == target && source->Rename(NamePart(from), NamePart(to))) return;
+  const PathKind kind = source ? source->Remove(NamePart(from)) : PathKind::kNone;
   if (!target) return;
   // The name moves with its kind; a name not held is looked at.
-  target->Add(BaseName(to), kind != PathKind::kNone ? kind : StatPath(to));
+  target->Add(NamePart(to), kind != PathKind::kNone ? kind : StatPath(to));
 }
 
 }  // namespace
@@ -208,13 +246,14 @@ namespace {
 // a file another program made under exactly that name still stops the
 // no-replace rename itself.
 std::optional<std::string> ExistingTarget(const std::string& to) {
-  const std::string dir = DirectoryOf(to);
-  const HeldNames* held = HeldDirectories().empty() ? nullptr : HeldFor(dir);
-  if (!held) return FindNameIgnoringCase(dir, BaseName(to));
-  const std::string* found = held->Find(BaseName(to));
+  const std::string_view dir = DirectoryPart(to);
+  const std::string_view name = NamePart(to);
+  const HeldNames* held = HeldFor(dir);
+  if (!held) return FindNameIgnoringCase(std::string(dir), std::string(name));
+  const std::string* found = held->Find(name);
   if (!found) return std::nullopt;
-  if (StatPath(dir + "/" + *found) != PathKind::kNone) return *found;
-  return FindNameIgnoringCase(dir, BaseName(to));
+  if (StatPath(std::string(dir) + "/" + *found) != PathKind::kNone) return *found;
+  return FindNameIgnoringCase(std::string(dir), std::string(name));
 }
 
 }  // namespace
@@ -261,7 +300,7 @@ bool MoveOwnFile(const std::string& from, const std::string& to) {
 
 std::string PartialPath(const std::string& path) { return path + "." + std::to_string(getpid()) + ".part"; }
 
-DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(DirectoryKey(dir)) {
+DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(std::string(DirectoryKey(dir))) {
   auto& held = HeldDirectories();
   if (auto it = held.find(dir_); it != held.end()) {
     ++it->second.holders;
@@ -274,6 +313,7 @@ DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(DirectoryK
   }
   HeldNames& names = held[dir_];
   names.holders = 1;
+  names.byFolded.reserve(entries.size());
   for (const DirEntry& e : entries) names.Add(e.name, e.kind);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/strings.h"
 
 #include <cctype>
+#include <charconv>
 #include <climits>
 
 namespace quillo {
@@ -10,8 +11,10 @@ std::string Capped(std::string_view value, size_t capacity) {
   return std::string(value.substr(0, capacity - 1));
 }
 
+// ASCII letters only, as toupper in the "C" locale the program runs in.
 static unsigned char Upper(char c) {
-  return static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
@@ -24,6 +27,29 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+void AppendPadded(std::string& out, std::string_view text, size_t width) {
+  text = text.substr(0, text.find('\0'));
+  if (text.size() < width) out.append(width - text.size(), ' ');
+  out.append(text);
+}
+
+void AppendDecimal(std::string& out, long value, size_t width, bool zeros) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  std::string_view text(digits, error == std::errc() ? static_cast<size_t>(end - digits) : 0);
+  if (text.size() >= width) {
+    out.append(text);
+  } else if (!zeros) {
+    out.append(width - text.size(), ' ');
+    out.append(text);
+  } else {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) out.push_back('-');
+    out.append(width - text.size(), '0');
+    out.append(text.substr(negative ? 1 : 0));
+  }
 }
 
 namespace {

@@ -31,6 +31,13 @@ std::optional<long> FittingDecimalValue(std::string_view text);
 // replies, received messages, lists made from them); files keep their bytes.
 std::string SanitizeForConsole(std::string_view text);
 
+// Pieces of printf formats for lines built by the thousand, without a
+// format call each. AppendPadded is "%*s": `text` up to its first NUL byte,
+// blanks in front up to `width`. AppendDecimal is "%*d", or "%0*d" with
+// `zeros`: the sign goes before the zeros.
+void AppendPadded(std::string& out, std::string_view text, size_t width);
+void AppendDecimal(std::string& out, long value, size_t width, bool zeros = false);
+
 // Removes one trailing '/' (or '\\') if present.
 std::string WithoutTrailingSeparator(std::string_view path);
 

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/files.h"
@@ -23,17 +26,20 @@ std::vector<std::unique_ptr<char[]>>& SpareBuffers() {
   return spare;
 }
 
+void TakeBuffer(std::unique_ptr<char[]>& buffer) {
+  if (buffer) return;
+  std::vector<std::unique_ptr<char[]>>& spare = SpareBuffers();
+  if (spare.empty()) {
+    buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
+  } else {
+    buffer = std::move(spare.back());
+    spare.pop_back();
+  }
+}
+
 void UseBuffer(std::FILE* file, std::unique_ptr<char[]>& buffer) {
   if (!file) return;
-  if (!buffer) {
-    std::vector<std::unique_ptr<char[]>>& spare = SpareBuffers();
-    if (spare.empty()) {
-      buffer = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
-    } else {
-      buffer = std::move(spare.back());
-      spare.pop_back();
-    }
-  }
+  TakeBuffer(buffer);
   std::setvbuf(file, buffer.get(), _IOFBF, kStreamBuffer);
 }
 
@@ -46,90 +52,100 @@ void GiveBack(std::unique_ptr<char[]>& buffer) {
   buffer.reset();
 }
 
+// How many bytes from `start` (at most `size`) come before the first `c`.
+size_t RunWithout(const char* start, size_t size, char c) {
+  const void* found = std::memchr(start, c, size);
+  return found ? static_cast<size_t>(static_cast<const char*>(found) - start) : size;
+}
+
 }  // namespace
 
 bool InputFile::Open(const std::string& path, bool textMode) {
   Close();
   text_ = textMode;
-  file_ = std::fopen(path.c_str(), "rb");
-  UseBuffer(file_, buffer_);
-  return file_ != nullptr;
+  // Read by blocks straight into our own buffer and scanned in place; a
+  // short read is taken as it comes (no second call to find the end).
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  TakeBuffer(buffer_);
+  data_ = buffer_.get();
+  return true;
 }
 
 void InputFile::OpenText(std::string_view text, bool textMode) {
   Close();
   text_ = textMode;
-  memory_ = text;
-  memoryPos_ = 0;
+  inMemory_ = true;
+  data_ = text.data();
+  len_ = text.size();
 }
 
 void InputFile::Close() {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
-  memory_.reset();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  inMemory_ = false;
+  failed_ = false;
+  data_ = nullptr;
+  pos_ = len_ = 0;
   GiveBack(buffer_);
 }
 
-// Files are read by one thread only: the byte reads need no lock each.
-int InputFile::RawChar() {
-  if (file_) return getc_unlocked(file_);
-  if (memoryPos_ == memory_->size()) return EOF;
-  return static_cast<unsigned char>((*memory_)[memoryPos_++]);
+bool InputFile::Refill() {
+  pos_ = len_ = 0;
+  if (fd_ < 0 || failed_) return false;
+  ssize_t n;
+  do {
+    n = ::read(fd_, buffer_.get(), kStreamBuffer);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) failed_ = true;
+  len_ = n > 0 ? static_cast<size_t>(n) : 0;
+  return len_ > 0;
 }
 
-void InputFile::Unread(int c) {
-  if (file_) {
-    std::ungetc(c, file_);
-  } else {
-    --memoryPos_;
-  }
-}
-
-int InputFile::NextChar() {
-  int c = RawChar();
-  if (text_ && c == '\r') {
-    int next = RawChar();
-    if (next == '\n') return '\n';
-    if (next != EOF) Unread(next);
-  }
-  return c;
+int InputFile::Peek() {
+  if (pos_ == len_ && !Refill()) return EOF;
+  return static_cast<unsigned char>(data_[pos_]);
 }
 
 bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
   piece.clear();
-  if (!IsOpen()) return false;
-  // Bytes gather in a local block that goes over to the piece as a whole.
-  char block[1024];
-  size_t used = 0;
-  for (size_t taken = 0; taken < maxBytes; ++taken) {
-    int c = NextChar();
-    if (c == EOF) break;
-    block[used++] = static_cast<char>(c);
-    if (used == sizeof block) {
-      piece.append(block, used);
-      used = 0;
+  while (piece.size() < maxBytes) {
+    if (pos_ == len_ && !Refill()) break;
+    // Bytes that end no line go over as one run.
+    const size_t room = std::min(maxBytes - piece.size(), len_ - pos_);
+    const char* start = data_ + pos_;
+    size_t run = RunWithout(start, room, '\n');
+    if (text_) run = RunWithout(start, run, '\r');
+    piece.append(start, run);
+    pos_ += run;
+    if (run == room) continue;
+    char c = data_[pos_++];
+    // In text mode CR LF reads as LF (the pair may span two blocks); a lone
+    // CR stays.
+    if (c == '\r' && Peek() == '\n') {
+      ++pos_;
+      c = '\n';
     }
+    piece.push_back(c);
     if (c == '\n') break;
   }
-  piece.append(block, used);
   return !piece.empty();
 }
 
 std::optional<FileStamp> InputFile::Stamp() const {
-  if (!file_) return std::nullopt;
-  return StampOfDescriptor(fileno(file_));
+  if (fd_ < 0) return std::nullopt;
+  return StampOfDescriptor(fd_);
 }
 
 bool InputFile::ReadBlock(std::string& block, size_t count) {
-  if (memory_) {
-    block = memory_->substr(memoryPos_, count);
-    memoryPos_ += block.size();
-    return !block.empty();
+  block.clear();
+  while (block.size() < count) {
+    if (pos_ == len_ && !Refill()) break;
+    const size_t take = std::min(count - block.size(), len_ - pos_);
+    block.append(data_ + pos_, take);
+    pos_ += take;
   }
-  block.resize(count);
-  size_t n = file_ ? std::fread(block.data(), 1, count, file_) : 0;
-  block.resize(n);
-  return n > 0;
+  return !block.empty();
 }
 
 bool OutputFile::Open(const std::string& path, Mode mode) {

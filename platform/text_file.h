@@ -27,27 +27,29 @@ class InputFile {
   // Reads `text` as the bytes of a file (it must outlive the reading): for
   // a file just written from memory, without reading it back.
   void OpenText(std::string_view text, bool textMode = true);
-  bool IsOpen() const { return file_ != nullptr || memory_; }
+  bool IsOpen() const { return fd_ >= 0 || inMemory_; }
   void Close();
 
   // The next piece of a line, its LF included when it fits. False at the end.
   bool ReadPiece(std::string& piece, size_t maxBytes = kLinePiece);
   // Up to `count` bytes as they are (binary reading); false at the end.
   bool ReadBlock(std::string& block, size_t count);
-  bool HadError() const { return file_ && std::ferror(file_); }
+  bool HadError() const { return failed_; }
   // The stamp of the open file (see platform/files.h); nothing when closed.
   std::optional<FileStamp> Stamp() const;
 
  private:
-  int NextChar();
-  int RawChar();
-  void Unread(int c);
-  std::FILE* file_ = nullptr;
-  // The text read instead of a file (OpenText), and how far it was read.
-  std::optional<std::string_view> memory_;
-  size_t memoryPos_ = 0;
+  bool Refill();
+  int Peek();
+  int fd_ = -1;
+  bool inMemory_ = false;  // reading the text given to OpenText
+  bool failed_ = false;    // a read failed
   bool text_ = true;
-  std::unique_ptr<char[]> buffer_;  // the stream's, larger than the default
+  // The bytes at hand: a block read from the file into buffer_, or the text.
+  const char* data_ = nullptr;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+  std::unique_ptr<char[]> buffer_;
 };
 
 // A file being written. Every write and the close are checked: Close()

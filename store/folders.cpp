@@ -123,13 +123,19 @@ void RunRenames(const std::string& dir, const std::vector<RenameStep>& steps, in
   WriteOut("Renumbering tmp->txt");
   size_t failedRing = 0;
   int dots = 0;
+  // The two paths are rebuilt in place for each step.
+  std::string from = dir + "/";
+  std::string to = from;
+  const size_t dirLength = from.size();
   for (const RenameStep& step : steps) {
     if (!step.aside) {
       WriteOut(".");
       ++dots;
     }
     if (step.ring != 0 && step.ring == failedRing) continue;
-    if (!RenameNoReplace(dir + "/" + step.from, dir + "/" + step.to) && step.aside) failedRing = step.ring;
+    from.replace(dirLength, std::string::npos, step.from);
+    to.replace(dirLength, std::string::npos, step.to);
+    if (!RenameNoReplace(from, to) && step.aside) failedRing = step.ring;
   }
   // Files already under their new names take no step but still count.
   if (dots < count) WriteOut(std::string(static_cast<size_t>(count - dots), '.'));

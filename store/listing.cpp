@@ -62,16 +62,18 @@ std::optional<MailList> NewMailList(std::string& folderPath, const std::string& 
 
 int BuildMessageList(const std::string& folderPath, MailList& list) {
   list.clear();
-  // A renumber that was killed half-way must not hide messages.
-  RecoverRenumberLeftovers(folderPath);
-  WriteOut("Searching");
   std::vector<DirEntry> entries;
   ListDirectory(folderPath, entries);
+  // A renumber that was killed half-way must not hide messages; what it gives
+  // back is listed anew.
+  if (RecoverRenumberLeftovers(folderPath, entries) > 0) ListDirectory(folderPath, entries);
+  WriteOut("Searching");
   for (DirEntry& e : entries) {
     if (e.kind != PathKind::kFile || !IsMessageName(e.name)) continue;
-    WriteOut(".");
     list.push_back({std::move(e.name), {}});
   }
+  // A dot for each message file found, written at once.
+  WriteOut(std::string(list.size(), '.'));
   if (list.empty()) return 0;
   WriteOut(".\n");
   const int count = static_cast<int>(list.size());

@@ -43,6 +43,10 @@ bool IsRenumberLeftover(const std::string& name) {
 int RecoverRenumberLeftovers(const std::string& folderPath) {
   std::vector<DirEntry> entries;
   if (!ListDirectory(folderPath, entries)) return 0;
+  return RecoverRenumberLeftovers(folderPath, entries);
+}
+
+int RecoverRenumberLeftovers(const std::string& folderPath, const std::vector<DirEntry>& entries) {
   int recovered = 0;
   // A killed renumber of a large folder leaves many files: their free numbers
   // are looked up in the folder's names held once, not in a scan each.

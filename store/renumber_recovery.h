@@ -4,6 +4,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace quillo {
 
@@ -16,5 +19,7 @@ bool IsRenumberLeftover(const std::string& name);
 // free in any letter case. Nothing is ever replaced. Returns how many files
 // were given back.
 int RecoverRenumberLeftovers(const std::string& folderPath);
+// The same with the folder's entries already listed.
+int RecoverRenumberLeftovers(const std::string& folderPath, const std::vector<DirEntry>& entries);
 
 }  // namespace quillo

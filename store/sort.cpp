@@ -1,6 +1,7 @@
 #include "store/sort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <utility>
 #include <vector>
@@ -100,8 +101,27 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
 
 void SortListByName(MailList& list, int count) {
   const size_t n = Clamp(list, count);
-  std::sort(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n),
-            [](const ListEntry& a, const ListEntry& b) { return LessUnsigned(a.name, b.name); });
+  // Most names differ within their first eight bytes, which compare as one
+  // number; the entries themselves move once, when the order is known.
+  struct Key {
+    uint64_t head;
+    size_t index;
+  };
+  std::vector<Key> keys(n);
+  for (size_t i = 0; i < n; ++i) {
+    uint64_t head = 0;
+    const std::string& name = list[i].name;
+    for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < name.size() ? static_cast<unsigned char>(name[b]) : 0u);
+    keys[i] = {head, i};
+  }
+  std::sort(keys.begin(), keys.end(), [&list](const Key& a, const Key& b) {
+    if (a.head != b.head) return a.head < b.head;
+    return LessUnsigned(list[a.index].name, list[b.index].name);
+  });
+  MailList sorted;
+  sorted.reserve(n);
+  for (const Key& key : keys) sorted.push_back(std::move(list[key.index]));
+  std::move(sorted.begin(), sorted.end(), list.begin());
 }
 
 std::string DateSortKey(const ListEntry& entry) {

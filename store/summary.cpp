@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <vector>
+#include <optional>
 
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -24,20 +24,25 @@ constexpr const char* kOpenFailed =
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Blank-separated tokens; the last one keeps whatever line end it had.
-std::vector<std::string_view> Tokens(std::string_view text) {
-  std::vector<std::string_view> tokens;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && text[i] == ' ') ++i;
-    if (i == text.size()) break;
-    size_t end = text.find(' ', i);
-    if (end == std::string_view::npos) end = text.size();
-    tokens.push_back(text.substr(i, end - i));
-    i = end;
+// Blank-separated tokens one after the other; the last one keeps whatever
+// line end it had.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view text) : text_(text) {}
+  std::optional<std::string_view> Next() {
+    while (i_ < text_.size() && text_[i_] == ' ') ++i_;
+    if (i_ == text_.size()) return std::nullopt;
+    size_t end = text_.find(' ', i_);
+    if (end == std::string_view::npos) end = text_.size();
+    const std::string_view token = text_.substr(i_, end - i_);
+    i_ = end;
+    return token;
   }
-  return tokens;
-}
+
+ private:
+  std::string_view text_;
+  size_t i_ = 0;
+};
 
 int MonthNumber(std::string_view token) {
   for (int m = 0; m < 12; ++m) {
@@ -92,19 +97,39 @@ void Examine(std::string_view line, DateForm form, Parts& parts) {
 }  // namespace
 
 int ListDate(std::string_view value, DateForm form, std::string& date) {
-  const std::vector<std::string_view> tokens = Tokens(value);
-  for (size_t i = 1; i < tokens.size(); ++i) {
-    const int month = MonthNumber(tokens[i]);
-    if (month == 0) continue;
-    const int day = IntValue(tokens[i - 1]);
+  // The day is the token before the first month name; the year and the time
+  // are the two after it.
+  Tokens tokens(value);
+  std::optional<std::string_view> previous = tokens.Next();
+  if (!previous) return 0;
+  while (const std::optional<std::string_view> token = tokens.Next()) {
+    const int month = MonthNumber(*token);
+    if (month == 0) {
+      previous = token;
+      continue;
+    }
+    const int day = IntValue(*previous);
+    date.clear();
     if (form == DateForm::kShort) {
-      date = Format("%02d/%02d", month, day);
+      // "%02d/%02d"
+      AppendDecimal(date, month, 2, true);
+      date += '/';
+      AppendDecimal(date, day, 2, true);
       return 1;
     }
     // A missing year reads as an empty token (0); a missing time shows blank.
-    const int year = i + 1 < tokens.size() ? IntValue(tokens[i + 1]) % 100 : 0;
-    const std::string time(i + 2 < tokens.size() ? WithoutLineEnd(tokens[i + 2]) : std::string_view());
-    date = Format("%02d/%02d/%02d %5s", year, month, day, time.c_str()).substr(0, kLongDateWidth);
+    const std::optional<std::string_view> yearToken = tokens.Next();
+    const std::optional<std::string_view> timeToken = yearToken ? tokens.Next() : std::nullopt;
+    const int year = yearToken ? IntValue(*yearToken) % 100 : 0;
+    // "%02d/%02d/%02d %5s", cut to the column.
+    AppendDecimal(date, year, 2, true);
+    date += '/';
+    AppendDecimal(date, month, 2, true);
+    date += '/';
+    AppendDecimal(date, day, 2, true);
+    date += ' ';
+    AppendPadded(date, timeToken ? WithoutLineEnd(*timeToken) : std::string_view(), 5);
+    if (date.size() > kLongDateWidth) date.resize(kLongDateWidth);
     return 1;
   }
   return 0;
@@ -125,8 +150,16 @@ int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
     if (parts.Complete()) break;
   }
   in.Close();
-  const char* format = form == DateForm::kShort ? "%4d%c %5s %15s %s" : "%4d%c %14s %15s %s";
-  line = Format(format, number, ' ', parts.date.c_str(), parts.sender.c_str(), parts.subject.c_str());
+  // "%4d%c %5s %15s %s" (short) or "%4d%c %14s %15s %s" (long), the marker
+  // a blank.
+  line.clear();
+  AppendDecimal(line, number, 4);
+  line += "  ";
+  AppendPadded(line, parts.date, form == DateForm::kShort ? 5 : kLongDateWidth);
+  line += ' ';
+  AppendPadded(line, parts.sender, kSenderWidth);
+  line += ' ';
+  AppendPadded(line, parts.subject, 0);
   // An oversized date or number must not push the line past its buffer.
   if (line.size() >= kSummaryCapacity) line.resize(kSummaryCapacity - 1);
   return static_cast<int>(line.size());

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "platform/output.h"
 
@@ -28,6 +30,30 @@ TEST(StoreSortByName, UnsignedByteOrderAndPrefixesFirst) {
   SortListByName(list, static_cast<int>(list.size()));
   EXPECT_EQ(Names(list),
             (std::vector<std::string>{"0001.TXT", "0001.TXT0", "A.TXT", "_x.txt", "a.txt", "b.txt", "\x82\xa0.txt"}));
+}
+
+// Names that share their first eight bytes, shorter ones, and bytes above
+// 0x7F, against a plain sort; each text stays with its name.
+TEST(StoreSortByName, AnyNamesSortAsUnsignedBytes) {
+  std::mt19937 random(7);
+  const std::string alphabet = std::string("0.TXtx\x82\xa0\xff", 9);
+  for (int round = 0; round < 50; ++round) {
+    MailList list;
+    std::set<std::string> seen;
+    for (int i = 0; i < 200; ++i) {
+      std::string name = random() % 2 ? "0001.TXT" : "";
+      for (size_t k = random() % 6; k > 0; --k) name += alphabet[random() % alphabet.size()];
+      if (seen.insert(name).second) list.push_back({name, "text of " + name});
+    }
+    std::vector<std::string> expected(seen.begin(), seen.end());
+    std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                          [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+    });
+    SortListByName(list, static_cast<int>(list.size()));
+    ASSERT_EQ(Names(list), expected) << "round " << round;
+    for (const ListEntry& e : list) ASSERT_EQ(e.text, "text of " + e.name);
+  }
 }
 
 TEST(StoreSortByName, OnlyTheFirstCountEntries) {

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/strings.h"
+
+namespace quillo {
+namespace {
+
+// The hand-built pieces must give exactly what the printf formats they stand
+// for give.
+TEST(PlatformStrings, PaddingAsPrintfPads) {
+  const std::vector<long> numbers = {0, 7, -7, 42, -42, 999, 1000, 12345, -12345, INT_MAX, INT_MIN};
+  for (long n : numbers) {
+    for (int width : {0, 2, 4, 6}) {
+      for (bool zeros : {false, true}) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, zeros ? "%0*ld" : "%*ld", width, n);
+        std::string out = "x";
+        AppendDecimal(out, n, static_cast<size_t>(width), zeros);
+        EXPECT_EQ(out, std::string("x") + expected) << n << " width " << width << (zeros ? " zeros" : "");
+      }
+    }
+  }
+  const std::vector<std::string> texts = {"", "a", "12/07", "taro@example.jp", "a sender longer than fifteen",
+                                          std::string("ab\0cd", 5), std::string("\0x", 2)};
+  for (const std::string& text : texts) {
+    for (int width : {0, 1, 5, 15}) {
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%*s", width, text.c_str());
+      std::string out = "y";
+      AppendPadded(out, text, static_cast<size_t>(width));
+      EXPECT_EQ(out, std::string("y") + expected) << text << " width " << width;
+    }
+  }
+}
+
+TEST(PlatformStrings, CaseIsIgnoredForAsciiLettersOnly) {
+  EXPECT_TRUE(StartsWithIgnoreCase("sUbJeCt: x", "Subject:"));
+  EXPECT_FALSE(StartsWithIgnoreCase("Subj", "Subject:"));
+  EXPECT_TRUE(EqualsIgnoreCase("0000.txt", "0000.TXT"));
+  // Shift_JIS bytes are no letters: 0xE0 and 0xC0 differ by the bit that
+  // tells ASCII letters' cases apart.
+  EXPECT_FALSE(EqualsIgnoreCase("\xe0", "\xc0"));
+  EXPECT_FALSE(EqualsIgnoreCase("@", "`"));
+}
+
+}  // namespace
+}  // namespace quillo
