@@ -15,14 +15,18 @@
 #include <cstdio>
 #include <map>
 #include <unordered_map>
+#include <utility>
 
 namespace quillo {
 
 namespace {
 
+// ASCII letters only, as tolower in the "C" locale the program runs in.
 std::string Folded(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return out;
 }
 
@@ -48,6 +52,28 @@ std::string_view NamePart(std::string_view path) {
 // The names of one directory while a DirectoryNameScope holds them, by their
 // folded spelling (two names that differ in letter case only are rare, and
 // share a key).
+// An open directory, closed with its owner.
+class DirectoryHandle {
+ public:
+  DirectoryHandle() = default;
+  explicit DirectoryHandle(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~DirectoryHandle() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  DirectoryHandle& operator=(DirectoryHandle&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
 struct HeldNames {
   struct Name {
     std::string name;
@@ -139,6 +165,34 @@ HeldNames* HeldFor(std::string_view dir) {
   return it == held.end() ? nullptr : &it->second;
 }
 
+// The directories kept open by a DirectoryOpenScope.
+struct OpenDirectory {
+  int holders = 0;
+  DirectoryHandle handle;
+};
+
+std::map<std::string, OpenDirectory, std::less<>>& OpenDirectories() {
+  static std::map<std::string, OpenDirectory, std::less<>> open;
+  return open;
+}
+
+// Where a system call finds `path`: from its open directory when there is
+// one, else as it stands. The name points into `path`.
+struct Located {
+  int dirFd;
+  const char* name;
+};
+
+Located Locate(const std::string& path) {
+  auto& open = OpenDirectories();
+  if (open.empty()) return {AT_FDCWD, path.c_str()};
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return {AT_FDCWD, path.c_str()};
+  auto it = open.find(DirectoryKey(DirectoryPart(path)));
+  if (it == open.end()) return {AT_FDCWD, path.c_str()};
+  return {it->second.handle.Fd(), path.c_str() + slash + 1};
+}
+
 void NoteAdded(const std::string& path, PathKind kind) {
   if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Add(NamePart(path), kind);
 }
@@ -162,7 +216,9 @@ void NoteRenamed(const std::string& from, const std::string& to) {
 
 PathKind StatPath(const std::string& path) {
   struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return PathKind::kNone;
+  if (path.empty()) return PathKind::kNone;
+  const Located at = Locate(path);
+  if (fstatat(at.dirFd, at.name, &st, 0) != 0) return PathKind::kNone;
   if (S_ISREG(st.st_mode)) return PathKind::kFile;
   if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
   return PathKind::kOther;
@@ -271,7 +327,9 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     return true;
   }
 #ifdef RENAME_NOREPLACE
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+  const Located source = Locate(from);
+  const Located target = Locate(to);
+  if (renameat2(source.dirFd, source.name, target.dirFd, target.name, RENAME_NOREPLACE) == 0) {
     NoteRenamed(from, to);
     return true;
   }
@@ -300,7 +358,30 @@ bool MoveOwnFile(const std::string& from, const std::string& to) {
 
 std::string PartialPath(const std::string& path) { return path + "." + std::to_string(getpid()) + ".part"; }
 
-DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(std::string(DirectoryKey(dir))) {
+DirectoryOpenScope::DirectoryOpenScope(const std::string& dir) : dir_(DirectoryKey(dir)) {
+  auto& open = OpenDirectories();
+  if (auto it = open.find(dir_); it != open.end()) {
+    ++it->second.holders;
+    return;
+  }
+  DirectoryHandle handle(dir_);
+  if (handle.Fd() < 0) {
+    dir_.clear();  // not open: its files are reached by their whole paths
+    return;
+  }
+  OpenDirectory& entry = open[dir_];
+  entry.holders = 1;
+  entry.handle = std::move(handle);
+}
+
+DirectoryOpenScope::~DirectoryOpenScope() {
+  if (dir_.empty()) return;
+  auto& open = OpenDirectories();
+  auto it = open.find(dir_);
+  if (it != open.end() && --it->second.holders == 0) open.erase(it);
+}
+
+DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(std::string(DirectoryKey(dir))), open_(dir) {
   auto& held = HeldDirectories();
   if (auto it = held.find(dir_); it != held.end()) {
     ++it->second.holders;
@@ -375,9 +456,15 @@ std::optional<FileStamp> StampOfStat(const struct stat& st) {
 
 }  // namespace
 
+int OpenForReading(const std::string& path) {
+  const Located at = Locate(path);
+  return ::openat(at.dirFd, at.name, O_RDONLY | O_CLOEXEC);
+}
+
 std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  const Located at = Locate(path);
+  if (fstatat(at.dirFd, at.name, &st, 0) != 0) return std::nullopt;
   return StampOfStat(st);
 }
 

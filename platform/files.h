@@ -57,6 +57,21 @@ bool ExistsIgnoringCase(const std::string& path);
 // creations, renames and removals keep the names up to date; a file another
 // program adds meanwhile is still found when the letter case matches exactly.
 // Scopes may nest, also for the same directory.
+// Keeps a directory open while a job works on many of its files: they are
+// opened, looked at and renamed from it by name, without a walk down the
+// whole path for each. Scopes may nest, also for the same directory.
+class DirectoryOpenScope {
+ public:
+  explicit DirectoryOpenScope(const std::string& dir);
+  ~DirectoryOpenScope();
+  DirectoryOpenScope(const DirectoryOpenScope&) = delete;
+  DirectoryOpenScope& operator=(const DirectoryOpenScope&) = delete;
+
+ private:
+  std::string dir_;
+};
+
+// The directory is also kept open meanwhile (DirectoryOpenScope).
 class DirectoryNameScope {
  public:
   explicit DirectoryNameScope(const std::string& dir);
@@ -66,7 +81,12 @@ class DirectoryNameScope {
 
  private:
   std::string dir_;
+  DirectoryOpenScope open_;
 };
+
+// Opens `path` for reading: a descriptor, or -1 (errno set). From its
+// directory when a DirectoryOpenScope keeps that open.
+int OpenForReading(const std::string& path);
 
 // The number of regular files in `dir` whose name ends in "." and `extension`
 // (any letter case), when a DirectoryNameScope holds the directory's names;

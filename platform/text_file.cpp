@@ -65,7 +65,7 @@ bool InputFile::Open(const std::string& path, bool textMode) {
   text_ = textMode;
   // Read by blocks straight into our own buffer and scanned in place; a
   // short read is taken as it comes (no second call to find the end).
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = OpenForReading(path);
   if (fd_ < 0) return false;
   TakeBuffer(buffer_);
   data_ = buffer_.get();

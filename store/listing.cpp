@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "platform/files.h"
@@ -28,18 +29,22 @@ constexpr int kWholeFolderLines = 999;
 // The display text of a message: its file number (the first four characters
 // of its name) and its long summary from the blank after the marker on. A
 // file that could not be read has an empty summary and shows the number alone.
-std::string MessageText(const std::string& name, const std::string& summary) {
-  std::string text = name.substr(0, kFileNumberWidth);
-  if (summary.size() > kSummaryTail) text += summary.substr(kSummaryTail);
-  if (text.size() > kListTextWidth) text.resize(kListTextWidth);
+std::string MessageText(std::string_view name, std::string_view summary) {
+  std::string text;
+  text.reserve(kListTextWidth);
+  text.append(name.substr(0, kFileNumberWidth));
+  if (summary.size() > kSummaryTail) text.append(summary.substr(kSummaryTail, kListTextWidth - text.size()));
   return text;
 }
 
 void FillTexts(const std::string& folderPath, MailList& list) {
   WriteOut("Getting Header");
+  std::string path = folderPath + "/";
+  const size_t folderLength = path.size();
   for (ListEntry& entry : list) {
     WriteOut(".");
-    entry.text = MessageText(entry.name, GetSummaryCache().Summary(folderPath + "/" + entry.name));
+    path.replace(folderLength, std::string::npos, entry.name);
+    entry.text = MessageText(entry.name, GetSummaryCache().Summary(path));
   }
   GetSummaryCache().EndListing();
   WriteOut(".\n");
@@ -67,6 +72,8 @@ int BuildMessageList(const std::string& folderPath, MailList& list) {
   // A renumber that was killed half-way must not hide messages; what it gives
   // back is listed anew.
   if (RecoverRenumberLeftovers(folderPath, entries) > 0) ListDirectory(folderPath, entries);
+  // The folder's files are read from the folder kept open.
+  const DirectoryOpenScope folder(folderPath);
   WriteOut("Searching");
   for (DirEntry& e : entries) {
     if (e.kind != PathKind::kFile || !IsMessageName(e.name)) continue;

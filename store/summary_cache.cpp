@@ -19,8 +19,9 @@ std::string SummaryCache::Summary(const std::string& path) {
     stamp = StampOf(path);
     if (stamp) {
       if (auto it = previous_.find(*stamp); it != previous_.end()) {
-        current_.emplace(*stamp, it->second);
-        return it->second;
+        // The entry moves over to this listing as it is.
+        auto kept = current_.insert(previous_.extract(it));
+        return kept.position->second;
       }
     }
   }
