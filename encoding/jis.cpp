@@ -56,6 +56,33 @@ constexpr SjisTables MakeSjisTables() {
 constexpr JisTables kJis = MakeJisTables();
 constexpr SjisTables kSjis = MakeSjisTables();
 
+constexpr std::uint16_t PairCode(unsigned char j1, unsigned char j2) {
+  const unsigned char lead = kJis.lead[j1];
+  const unsigned char trail = (j1 & 1) ? kJis.trailOdd[j2] : kJis.trailEven[j2];
+  return lead == 0 || trail == 0 ? kSjisGeta : static_cast<std::uint16_t>(lead << 8 | trail);
+}
+
+// Every double-byte character in one look-up: for a first byte 0x21-0x7F and
+// any second byte, its Shift_JIS code (the geta mark where there is none), or
+// 0 when the second byte is a line end, which no character takes.
+constexpr unsigned char kFirstPairByte = 0x21;
+constexpr unsigned char kLastPairByte = 0x7F;
+using PairTable = std::array<std::uint16_t, (kLastPairByte - kFirstPairByte + 1) * 256>;
+
+constexpr PairTable MakePairTable() {
+  PairTable t{};
+  for (unsigned j1 = kFirstPairByte; j1 <= kLastPairByte; ++j1) {
+    for (unsigned j2 = 0; j2 < 256; ++j2) {
+      const auto first = static_cast<unsigned char>(j1);
+      const auto second = static_cast<unsigned char>(j2);
+      t[(j1 - kFirstPairByte) * 256 + j2] = IsLineEnd(second) ? 0 : PairCode(first, second);
+    }
+  }
+  return t;
+}
+
+constexpr PairTable kPairs = MakePairTable();
+
 // Output is gathered in a stack block and handed to the string in pieces, so
 // a byte costs a store rather than a capacity check. Callers reserve room for
 // the few bytes of one step before writing them.
@@ -114,7 +141,7 @@ class JisDecoder {
         Escape();
       } else if (!doubleByte_ && !kana_) {
         CopyPlainRun();
-      } else {
+      } else if (!doubleByte_ || !CopyDoubleByteRun()) {
         Ordinary();
       }
     }
@@ -162,6 +189,22 @@ class JisDecoder {
     }
     sink_.Append(p_ + i_, j - i_);
     i_ = j;
+  }
+
+  // Whole double-byte characters one after the other, without the checks
+  // each byte would otherwise pass through; false when there was none.
+  bool CopyDoubleByteRun() {
+    const size_t start = i_;
+    while (i_ + 1 < n_) {
+      const unsigned row = p_[i_] - kFirstPairByte;
+      if (row > kLastPairByte - kFirstPairByte) break;
+      const std::uint16_t code = kPairs[row * 256 + p_[i_ + 1]];
+      if (code == 0) break;
+      sink_.Room(2);
+      sink_.PutCode(code);
+      i_ += 2;
+    }
+    return i_ != start;
   }
 
   void Ordinary() {

@@ -151,6 +151,29 @@ TEST(EncodingJisTest, EveryCodeRoundTripsThroughTheTextConversions) {
   }
 }
 
+// Every pair of bytes after "ESC $ B" whose first byte may begin a
+// character, twice in a row: a pair the mapping knows gives its code, any
+// other second byte the geta mark, and a line end ends the character half
+// way (the first byte kept as it came, the line end after it).
+TEST(EncodingJisTest, EveryPairInDoubleByteMode) {
+  for (int a = 0x21; a <= 0x7F; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      const auto first = static_cast<unsigned char>(a);
+      const auto second = static_cast<unsigned char>(b);
+      const std::string pair{static_cast<char>(a), static_cast<char>(b)};
+      std::string one;
+      if (b == '\n' || b == '\r') {
+        one = pair;
+      } else {
+        std::uint16_t code = JisCodeToSjis(first, second);
+        if (code == 0) code = kSjisGeta;
+        one = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+      }
+      ASSERT_EQ(JisToSjis("\x1b$B" + pair + pair), one + one) << std::hex << a << " " << b;
+    }
+  }
+}
+
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
