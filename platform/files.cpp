@@ -224,6 +224,20 @@ PathKind StatPath(const std::string& path) {
   return PathKind::kOther;
 }
 
+bool SyncToDisk(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+#ifdef __linux__
+  // One flush of the whole file system, not one per file.
+  bool ok = ::syncfs(fd) == 0;
+#else
+  ::sync();
+  bool ok = ::fsync(fd) == 0;
+#endif
+  ::close(fd);
+  return ok;
+}
+
 bool MakeDirectory(const std::string& path) {
   if (mkdir(path.c_str(), 0777) != 0) return false;
   NoteAdded(path, PathKind::kDirectory);

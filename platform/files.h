@@ -14,6 +14,10 @@ enum class PathKind { kNone, kFile, kDirectory, kOther };
 PathKind StatPath(const std::string& path);
 
 bool MakeDirectory(const std::string& path);
+// Writes everything written to the file system that holds the directory
+// `dir` out to the disk, and waits for it. False when `dir` cannot be opened
+// or the writing failed.
+bool SyncToDisk(const std::string& dir);
 bool RemoveDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <string_view>
 
 #include "encoding/header_file.h"
@@ -108,6 +109,26 @@ std::string ClaimMessageFile(const std::string& folder, int fileNumber, const st
     if (StatPath(path) == PathKind::kNone) return "";
   }
   return "";
+}
+
+// The folders that received messages the server was then told to delete.
+// Their files must be on the disk before QUIT lets the server delete them:
+// a crash in between would otherwise lose the messages in both places.
+std::set<std::string>& FoldersToSync() {
+  static std::set<std::string> folders;
+  return folders;
+}
+
+// False (after saying so) when a folder's files could not be made safe.
+bool SyncReceivedMail() {
+  bool synced = true;
+  for (const std::string& folder : FoldersToSync()) {
+    if (SyncToDisk(folder)) continue;
+    PrintErr("disk write error!(%s) mail is kept on the server\a\n", folder.c_str());
+    synced = false;
+  }
+  FoldersToSync().clear();
+  return synced;
 }
 
 }  // namespace
@@ -264,6 +285,7 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
     PrintReceivedSummary(messageNumber, messagePath);
   }
   if (!deleteFlag) return 1;
+  FoldersToSync().insert(FolderPath(folder));
   return PopDelete(messageNumber);
 }
 
@@ -277,6 +299,11 @@ int PopDelete(int messageNumber) {
 
 void PopQuit() {
   std::string reply;
+  if (!SyncReceivedMail()) {
+    // The server deletes only at QUIT: without it, the messages stay there.
+    NetClose();
+    return;
+  }
   NetSendLine("QUIT\r\n");
   NetRecvLine(reply);
   NetClose();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,44 @@ TEST_F(PopRetrieveTest, BigAndSmallMessagesAreStoredAlike) {
     EXPECT_TRUE(ReadFileBytes(box_.Path("mbox/" + folder + "/0000.TXT")) == decodedHeader + stored) << bodyLines;
     EXPECT_NE(out.find("\n   1  12/07           a@b.c hello\n"), std::string::npos) << bodyLines;
     WithPipedKeys("", [] { NetClose(); });
+  }
+}
+
+// The server deletes at QUIT, so QUIT waits until the files of the messages
+// it deletes are on the disk; when they cannot be put there (here: their
+// folder is gone), the conversation ends without QUIT and the server keeps
+// them.
+TEST_F(PopRetrieveTest, QuitOnlyOnceDeletedMessagesAreOnTheDisk) {
+  struct Case {
+    const char* name;
+    int deleteFlag;
+    bool folderLost;
+    bool quit;
+  };
+  const std::vector<Case> cases = {
+      {"deleted, folder kept", 1, false, true},
+      {"deleted, folder lost", 1, true, false},
+      {"kept on the server, folder lost", 0, true, true},
+  };
+  for (const Case& c : cases) {
+    ScriptedPopServer server({"From: a@b.c\r\nSubject: s\r\n\r\nbody\r\n"});
+    ASSERT_TRUE(server.Start(20));
+    Connect(server);
+    const std::string folder = std::string("f") + std::to_string(&c - cases.data());
+    box_.MakeDir("mbox/" + folder);
+    int result = -1;
+    testing::internal::CaptureStderr();
+    WithPipedKeys("", [&] {
+      result = PopRetrieve(folder, 1, 0, c.deleteFlag);
+      if (c.folderLost) std::filesystem::remove_all(box_.Path("mbox/" + folder));
+      PopQuit();
+    });
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, 1) << c.name;
+    EXPECT_EQ(server.CountCommands("DELE"), c.deleteFlag) << c.name;
+    EXPECT_EQ(server.CountCommands("QUIT"), c.quit ? 1 : 0) << c.name;
+    EXPECT_EQ(err, c.quit ? "" : "disk write error!(" + box_.Path("mbox/" + folder) + ") mail is kept on the server\a\n")
+        << c.name;
   }
 }
 
