@@ -223,7 +223,8 @@ bool HasHalfWidthKana(std::string_view line) {
 int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath) {
   GetRecipientList().addresses.clear();
   OutputFile sendFile;
-  const bool sendOpen = sendFile.Open(sendFilePath);
+  // Rewritten for every message: written over, not emptied first.
+  const bool sendOpen = sendFile.Open(sendFilePath, OutputFile::Mode::kOverwrite);
   InputFile draft(draftPath);
   if (!draft.IsOpen()) PrintOut("file open error!(%s)\n", draftPath.c_str());
   if (!sendOpen) PrintOut("file open error!(%s)\n", sendFilePath.c_str());
