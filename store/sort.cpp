@@ -23,6 +23,14 @@ size_t Clamp(const MailList& list, int count) {
 // bytes as unsigned char whatever the signedness of char.
 bool LessUnsigned(const std::string& a, const std::string& b) { return a.compare(b) < 0; }
 
+// The first eight bytes as one number that orders as the bytes do (a
+// shorter text padded with zero bytes): most keys differ within them.
+uint64_t LeadingBytes(const std::string& text) {
+  uint64_t head = 0;
+  for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < text.size() ? static_cast<unsigned char>(text[b]) : 0u);
+  return head;
+}
+
 // Positions 0 .. n-1 that hold a counted element; Fenwick tree.
 class PositionCounter {
  public:
@@ -72,12 +80,15 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
   // elements met so far, turned by one for every smaller key met after them;
   // the queue's final order is the order in which the v elements leave.
   const size_t n = keys.size();
-  std::vector<size_t> byKey(n);
-  for (size_t i = 0; i < n; ++i) byKey[i] = i;
-  std::sort(byKey.begin(), byKey.end(), [&keys](size_t a, size_t b) {
-    const int order = keys[a].compare(keys[b]);
-    return order != 0 ? order < 0 : a < b;
+  std::vector<std::pair<uint64_t, size_t>> heads(n);
+  for (size_t i = 0; i < n; ++i) heads[i] = {LeadingBytes(keys[i]), i};
+  std::sort(heads.begin(), heads.end(), [&keys](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    const int order = keys[a.second].compare(keys[b.second]);
+    return order != 0 ? order < 0 : a.second < b.second;
   });
+  std::vector<size_t> byKey(n);
+  for (size_t i = 0; i < n; ++i) byKey[i] = heads[i].second;
   std::vector<size_t> order;
   order.reserve(n);
   PositionCounter smaller(n);
@@ -108,12 +119,7 @@ void SortListByName(MailList& list, int count) {
     size_t index;
   };
   std::vector<Key> keys(n);
-  for (size_t i = 0; i < n; ++i) {
-    uint64_t head = 0;
-    const std::string& name = list[i].name;
-    for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < name.size() ? static_cast<unsigned char>(name[b]) : 0u);
-    keys[i] = {head, i};
-  }
+  for (size_t i = 0; i < n; ++i) keys[i] = {LeadingBytes(list[i].name), i};
   std::sort(keys.begin(), keys.end(), [&list](const Key& a, const Key& b) {
     if (a.head != b.head) return a.head < b.head;
     return LessUnsigned(list[a.index].name, list[b.index].name);

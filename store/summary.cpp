@@ -153,6 +153,7 @@ int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
   // "%4d%c %5s %15s %s" (short) or "%4d%c %14s %15s %s" (long), the marker
   // a blank.
   line.clear();
+  line.reserve(kSummaryCapacity);
   AppendDecimal(line, number, 4);
   line += "  ";
   AppendPadded(line, parts.date, form == DateForm::kShort ? 5 : kLongDateWidth);
