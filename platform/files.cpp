@@ -119,16 +119,23 @@ struct HeldNames {
   // moved, not made anew. False when `from` is not held.
   bool Rename(std::string_view from, std::string_view to) {
     if (from == to) return Exact(Folded(from), from) != byFolded.end();
-    Remove(to);  // a name replaced by the rename
+    std::string foldedTo = Folded(to);
+    // A name the rename replaced.
+    if (auto replaced = Exact(foldedTo, to); replaced != byFolded.end()) {
+      Count(to, replaced->second.kind, -1);
+      byFolded.erase(replaced);
+    }
     auto it = Exact(Folded(from), from);
     if (it == byFolded.end()) return false;
     const PathKind kind = it->second.kind;
-    Count(from, kind, -1);
+    // Most renames keep the extension, and with it the count.
+    const bool sameCount = ExtensionOf(from) == ExtensionOf(to);
+    if (!sameCount) Count(from, kind, -1);
     Map::node_type node = byFolded.extract(it);
-    node.key() = Folded(to);
+    node.key() = std::move(foldedTo);
     node.mapped().name.assign(to);
     byFolded.insert(std::move(node));
-    Count(to, kind, +1);
+    if (!sameCount) Count(to, kind, +1);
     return true;
   }
   // The name matching `name` in any letter case, an exact match preferred.
