@@ -49,9 +49,6 @@ std::string_view NamePart(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// The names of one directory while a DirectoryNameScope holds them, by their
-// folded spelling (two names that differ in letter case only are rare, and
-// share a key).
 // An open directory, closed with its owner.
 class DirectoryHandle {
  public:
@@ -74,6 +71,9 @@ class DirectoryHandle {
   int fd_ = -1;
 };
 
+// The names of one directory while a DirectoryNameScope holds them, by their
+// folded spelling (two names that differ in letter case only are rare, and
+// share a key).
 struct HeldNames {
   struct Name {
     std::string name;
