@@ -56,10 +56,16 @@ constexpr SjisTables MakeSjisTables() {
 constexpr JisTables kJis = MakeJisTables();
 constexpr SjisTables kSjis = MakeSjisTables();
 
-constexpr std::uint16_t PairCode(unsigned char j1, unsigned char j2) {
+// The Shift_JIS code of a JIS pair, 0 when the pair is none.
+constexpr std::uint16_t MappedPair(unsigned char j1, unsigned char j2) {
   const unsigned char lead = kJis.lead[j1];
   const unsigned char trail = (j1 & 1) ? kJis.trailOdd[j2] : kJis.trailEven[j2];
-  return lead == 0 || trail == 0 ? kSjisGeta : static_cast<std::uint16_t>(lead << 8 | trail);
+  return lead == 0 || trail == 0 ? 0 : static_cast<std::uint16_t>(lead << 8 | trail);
+}
+
+constexpr std::uint16_t PairCode(unsigned char j1, unsigned char j2) {
+  const std::uint16_t code = MappedPair(j1, j2);
+  return code ? code : kSjisGeta;
 }
 
 // Every double-byte character in one look-up: for a first byte 0x21-0x7F and
@@ -240,12 +246,7 @@ class JisDecoder {
 
 }  // namespace
 
-std::uint16_t JisCodeToSjis(unsigned char j1, unsigned char j2) {
-  unsigned char lead = kJis.lead[j1];
-  unsigned char trail = (j1 & 1) ? kJis.trailOdd[j2] : kJis.trailEven[j2];
-  if (lead == 0 || trail == 0) return 0;
-  return static_cast<std::uint16_t>(lead << 8 | trail);
-}
+std::uint16_t JisCodeToSjis(unsigned char j1, unsigned char j2) { return MappedPair(j1, j2); }
 
 std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2) {
   unsigned char row = kSjis.oddRow[s1];
