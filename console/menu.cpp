@@ -1,6 +1,7 @@
 #include "console/menu.h"
 
 #include <optional>
+#include <vector>
 
 #include "console/external.h"
 #include "console/line_input.h"
@@ -53,6 +54,9 @@ struct MenuState {
   int topRow = 0;      // first display position on the page
   int currentRow = 0;  // display position of the '>' mark
   int selectedIndex = 0;
+  // The list was made from the folder and since then only looked at or put
+  // in another order: its texts are those of the files as listed.
+  bool listAsRead = false;
 };
 
 enum class Next { kGoOn, kEnd };
@@ -85,6 +89,7 @@ bool OpenFolder(MenuState& m) {
   if (!list) return false;
   m.list = std::move(*list);
   m.count = BuildMessageList(m.folderPath, m.list);
+  m.listAsRead = true;
   ToTop(m);
   return true;
 }
@@ -92,6 +97,7 @@ bool OpenFolder(MenuState& m) {
 // Reads the folder again; the list grows to hold files added meanwhile.
 void Rebuild(MenuState& m) {
   m.count = BuildMessageList(m.folderPath, m.list);
+  m.listAsRead = true;
   ToTop(m);
 }
 
@@ -141,9 +147,18 @@ Next SortByDate(MenuState& m) {
   return Next::kGoOn;
 }
 
+// The files the renumber moved keep the texts the list had for them when
+// nothing since the listing (an edit, a shell, a job) may have changed them.
 Next Renumber(MenuState& m) {
-  RenumberFolder(m.folderName, m.list, m.count);
-  Rebuild(m);
+  std::vector<bool> placed;
+  RenumberFolder(m.folderName, m.list, m.count, placed);
+  if (!m.listAsRead) {
+    Rebuild(m);
+    return Next::kGoOn;
+  }
+  m.count = BuildRenumberedList(m.folderPath, m.list, m.count, placed);
+  m.listAsRead = true;
+  ToTop(m);
   return Next::kGoOn;
 }
 
@@ -188,23 +203,26 @@ struct MenuCommand {
   const char* word;
   const char* banner;  // written before the command runs, or null
   Next (*run)(MenuState&);
+  // Leaves every file's contents as the list read them: it pages, sorts the
+  // view, helps, or only renames files.
+  bool leavesContents = false;
 };
 
 // "?", "+" and "-" have no letter case, so one comparison ignoring case
 // serves every word.
 constexpr MenuCommand kCommands[] = {
-    {"?", nullptr, ShowHelp},
-    {"+", nullptr, NextPage},
-    {"-", nullptr, PreviousPage},
+    {"?", nullptr, ShowHelp, true},
+    {"+", nullptr, NextPage, true},
+    {"-", nullptr, PreviousPage, true},
     {"d", nullptr, Delete},
     {"e", "Edit mail\n", Edit},
     {"r", "Reflesh\n", Refresh},
-    {"o", "Date&Time Sort\n", SortByDate},
-    {"n", nullptr, Renumber},
+    {"o", "Date&Time Sort\n", SortByDate, true},
+    {"n", nullptr, Renumber, true},
     {"c", "Change Folder\n", ChangeFolder},
     {"k", nullptr, NewFolder},
     {"v", "Remove Folder\n", DropFolder},
-    {"/", nullptr, ToggleOrder},
+    {"/", nullptr, ToggleOrder, true},
     {"!", "Exequte\n", RunCommand},
     {"z", "Child Process\n", ChildShell},
 };
@@ -224,6 +242,8 @@ bool OpenByNumber(MenuState& m, const std::string& input) {
   if (n < 1 || n > m.count) return false;
   m.currentRow = static_cast<int>(n - 1);
   m.selectedIndex = SelectedIndexOf(m);
+  // A pager of the user's choice may edit what it shows.
+  m.listAsRead = false;
   ShowFile(SelectedFile(m));
   return true;
 }
@@ -232,6 +252,7 @@ bool OpenByNumber(MenuState& m, const std::string& input) {
 // may have changed the folder, so the list is made anew; after receiving, the
 // menu shows "inbox", where new mail arrives.
 Next HandOver(MenuState& m, const std::string& input, const std::function<int(const std::string&)>& dispatch) {
+  m.listAsRead = false;
   JobOptions& job = GetJobOptions();
   job.targetFile = SelectedFile(m);
   job.insertFile.clear();
@@ -247,6 +268,7 @@ Next Decide(MenuState& m, const std::string& input, const std::function<int(cons
   if (OpenByNumber(m, input)) return Next::kGoOn;
   if (const MenuCommand* command = FindCommand(input)) {
     if (command->banner) WriteOut(command->banner);
+    if (!command->leavesContents) m.listAsRead = false;
     return command->run(m);
   }
   // "0" and "q" name no job; they end the menu below.

@@ -275,23 +275,29 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
-  entries.clear();
+bool ForEachDirectoryEntry(const std::string& dir,
+                           const std::function<void(std::string_view name, PathKind kind)>& visit) {
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return false;
   while (struct dirent* e = readdir(d)) {
-    std::string name = e->d_name;
+    const std::string_view name = e->d_name;
     if (name == "." || name == "..") continue;
     PathKind kind = PathKind::kOther;
     switch (e->d_type) {
       case DT_REG: kind = PathKind::kFile; break;
       case DT_DIR: kind = PathKind::kDirectory; break;
-      default: kind = StatPath((dir.empty() ? std::string(".") : dir) + "/" + name); break;
+      default: kind = StatPath((dir.empty() ? std::string(".") : dir) + "/" + std::string(name)); break;
     }
-    entries.push_back({std::move(name), kind});
+    visit(name, kind);
   }
   closedir(d);
   return true;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
+  entries.clear();
+  return ForEachDirectoryEntry(
+      dir, [&entries](std::string_view name, PathKind kind) { entries.push_back({std::string(name), kind}); });
 }
 
 std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
@@ -408,15 +414,13 @@ DirectoryNameScope::DirectoryNameScope(const std::string& dir) : dir_(std::strin
     ++it->second.holders;
     return;
   }
-  std::vector<DirEntry> entries;
-  if (!ListDirectory(dir_, entries)) {
+  HeldNames names;
+  names.holders = 1;
+  if (!ForEachDirectoryEntry(dir_, [&names](std::string_view name, PathKind kind) { names.Add(name, kind); })) {
     dir_.clear();  // nothing held: look-ups there scan as usual
     return;
   }
-  HeldNames& names = held[dir_];
-  names.holders = 1;
-  names.byFolded.reserve(entries.size());
-  for (const DirEntry& e : entries) names.Add(e.name, e.kind);
+  held.emplace(dir_, std::move(names));
 }
 
 DirectoryNameScope::~DirectoryNameScope() {

@@ -2,8 +2,10 @@
 // letter case on every file system, so existence tests here ignore case.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillo {
@@ -47,6 +49,12 @@ struct DirEntry {
 // The entries of a directory (without "." and ".."), in the order the system
 // gives them. Returns false when the directory cannot be read.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
+
+// The same entries one at a time, nothing kept: a folder of thousands of
+// files is gone through without a copy of all its names. The name is valid
+// during the call only.
+bool ForEachDirectoryEntry(const std::string& dir,
+                           const std::function<void(std::string_view name, PathKind kind)>& visit);
 
 // The name under which `name` exists in `dir`, compared without regard to case
 // (an exact match preferred); nothing when no entry matches.

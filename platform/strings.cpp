@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 
 namespace quillo {
 
@@ -23,6 +24,13 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (Upper(a[i]) != Upper(b[i])) return false;
   }
   return true;
+}
+
+size_t FoldedHash(std::string_view text) {
+  // FNV-1a over the bytes, letters upper-cased.
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ Upper(c)) * 1099511628211ull;
+  return static_cast<size_t>(hash);
 }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {

@@ -12,6 +12,8 @@ namespace quillo {
 std::string Capped(std::string_view value, size_t capacity);
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// A hash that is the same for texts equal without regard to (ASCII) letter case.
+size_t FoldedHash(std::string_view text);
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 
 // The usual decimal conversion: leading blanks, an optional sign, digits;

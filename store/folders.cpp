@@ -1,7 +1,7 @@
 #include "store/folders.h"
 
-#include <strings.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <system_error>
@@ -10,6 +10,7 @@
 #include "console/line_input.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "settings/settings.h"
 #include "store/renumber_plan.h"
 
@@ -36,8 +37,8 @@ int CreateAfterConsent(const std::string& prompt, const std::string& path) {
 
 }  // namespace
 
-bool IsMessageName(const std::string& name) {
-  return name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".txt") == 0;
+bool IsMessageName(std::string_view name) {
+  return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), ".txt");
 }
 
 int EnsureFolder(const std::string& folder) {
@@ -69,12 +70,10 @@ int EnsureFolder(const std::string& folder) {
 int CountMessages(const std::string& folder) {
   // While a job holds the folder's names, the count is kept with them.
   if (std::optional<int> held = HeldFileCount(FolderPath(folder), "txt")) return *held;
-  std::vector<DirEntry> entries;
-  if (!ListDirectory(FolderPath(folder), entries)) return 0;
   int count = 0;
-  for (const DirEntry& e : entries) {
-    if (e.kind == PathKind::kFile && IsMessageName(e.name)) ++count;
-  }
+  ForEachDirectoryEntry(FolderPath(folder), [&count](std::string_view name, PathKind kind) {
+    if (kind == PathKind::kFile && IsMessageName(name)) ++count;
+  });
   return count;
 }
 
@@ -102,68 +101,129 @@ namespace {
 
 // Every file through a "%04d.tmp" name first, so that no new name can meet an
 // old one: for folders whose names the one-rename plan cannot order.
-void RenumberInTwoPasses(const std::string& dir, const MailList& list, int count) {
+void RenumberInTwoPasses(const std::string& dir, const MailList& list, int count, std::vector<bool>& placed) {
   WriteOut("Renumbering txt->tmp");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");
-    RenameNoReplace(dir + "/" + list[static_cast<size_t>(i)].name, dir + "/" + NumberedName(i, ".tmp"));
+    placed[static_cast<size_t>(i)] =
+        RenameNoReplace(dir + "/" + list[static_cast<size_t>(i)].name, dir + "/" + NumberedName(i, ".tmp"));
   }
   WriteOut(".\n");
   WriteOut("Renumbering tmp->txt");
   for (int i = 0; i < count; ++i) {
     WriteOut(".");
-    RenameNoReplace(dir + "/" + NumberedName(i, ".tmp"), dir + "/" + NumberedName(i, ".txt"));
+    const bool moved = RenameNoReplace(dir + "/" + NumberedName(i, ".tmp"), dir + "/" + NumberedName(i, ".txt"));
+    placed[static_cast<size_t>(i)] = placed[static_cast<size_t>(i)] && moved;
   }
   WriteOut(".\n");
 }
 
-// A ring whose first file cannot be moved aside stays as it is: its other
-// files wait for names that never come free.
-void RunRenames(const std::string& dir, const std::vector<RenameStep>& steps, int count) {
-  WriteOut("Renumbering tmp->txt");
-  size_t failedRing = 0;
-  int dots = 0;
-  // The two paths are rebuilt in place for each step.
-  std::string from = dir + "/";
-  std::string to = from;
-  const size_t dirLength = from.size();
-  for (const RenameStep& step : steps) {
+// Carries out a plan's renames as they come. A ring whose first file cannot
+// be moved aside stays as it is: its other files wait for names that never
+// come free.
+class RenameRunner {
+ public:
+  RenameRunner(const std::string& dir, int count, std::vector<bool>& placed)
+      : from_(dir + "/"), to_(from_), dirLength_(from_.size()), count_(count), placed_(placed) {}
+
+  void Run(const RenameStep& step) {
+    Start();
     if (!step.aside) {
       WriteOut(".");
-      ++dots;
+      ++dots_;
     }
-    if (step.ring != 0 && step.ring == failedRing) continue;
-    from.replace(dirLength, std::string::npos, step.from);
-    to.replace(dirLength, std::string::npos, step.to);
-    if (!RenameNoReplace(from, to) && step.aside) failedRing = step.ring;
+    if (step.ring != 0 && step.ring == failedRing_) return;
+    // The two paths are rebuilt in place for each step.
+    from_.replace(dirLength_, std::string::npos, step.from);
+    to_.replace(dirLength_, std::string::npos, step.to);
+    const bool moved = RenameNoReplace(from_, to_);
+    if (!moved && step.aside) failedRing_ = step.ring;
+    if (moved && !step.aside) placed_[step.file] = true;
   }
-  // Files already under their new names take no step but still count.
-  if (dots < count) WriteOut(std::string(static_cast<size_t>(count - dots), '.'));
-  WriteOut(".\n");
+
+  void Finish() {
+    Start();
+    // Files already under their new names take no step but still count.
+    if (dots_ < count_) WriteOut(std::string(static_cast<size_t>(count_ - dots_), '.'));
+    WriteOut(".\n");
+  }
+
+ private:
+  // The first pass's line comes out whole: the plan needs no temporary names.
+  void Start() {
+    if (started_) return;
+    started_ = true;
+    WriteOut("Renumbering txt->tmp" + std::string(static_cast<size_t>(count_) + 1, '.') + "\n");
+    WriteOut("Renumbering tmp->txt");
+  }
+
+  std::string from_;
+  std::string to_;
+  size_t dirLength_;
+  int count_;
+  std::vector<bool>& placed_;
+  int dots_ = 0;
+  size_t failedRing_ = 0;
+  bool started_ = false;
+};
+
+// "%04d.txt" for 0 .. n-1, side by side in `text`, and views of them.
+std::vector<std::string_view> NumberedNames(size_t n, std::string& text) {
+  text.clear();
+  std::vector<size_t> ends;
+  ends.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    text += NumberedName(static_cast<int>(i), ".txt");
+    ends.push_back(text.size());
+  }
+  std::vector<std::string_view> names;
+  names.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t begin = i == 0 ? 0 : ends[i - 1];
+    names.push_back(std::string_view(text).substr(begin, ends[i] - begin));
+  }
+  return names;
 }
 
 }  // namespace
 
 int RenumberFolder(const std::string& folder, const MailList& list, int count) {
+  std::vector<bool> placed;
+  return RenumberFolder(folder, list, count, placed);
+}
+
+std::optional<size_t> RenumberedPosition(std::string_view name) {
+  constexpr std::string_view kExtension = ".txt";
+  if (name.size() <= kExtension.size() || name.substr(name.size() - kExtension.size()) != kExtension) return std::nullopt;
+  const std::string_view digits = name.substr(0, name.size() - kExtension.size());
+  int number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (error != std::errc() || end != digits.data() + digits.size() || number < 0) return std::nullopt;
+  // Only the spelling the renumber gives: "0012.txt", not "012.txt" or "00012.txt".
+  if (NumberedName(number, ".txt") != name) return std::nullopt;
+  return static_cast<size_t>(number);
+}
+
+int RenumberFolder(const std::string& folder, const MailList& list, int count, std::vector<bool>& placed) {
   const std::string dir = FolderPath(folder);
   // Each rename first makes sure its new name is free in any letter case.
   DirectoryNameScope names(dir);
-  std::vector<std::string> current;
-  std::vector<std::string> targets;
-  current.reserve(static_cast<size_t>(count));
-  targets.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    current.push_back(list[static_cast<size_t>(i)].name);
-    targets.push_back(NumberedName(i, ".txt"));
-  }
-  const auto takenOutside = [&dir](const std::string& name) { return ExistsIgnoringCase(dir + "/" + name); };
-  std::optional<std::vector<RenameStep>> steps = PlanRenames(current, targets, takenOutside);
-  if (!steps) {
-    RenumberInTwoPasses(dir, list, count);
+  const size_t n = static_cast<size_t>(std::max(count, 0));
+  std::vector<std::string_view> current;
+  current.reserve(n);
+  for (size_t i = 0; i < n; ++i) current.push_back(list[i].name);
+  std::string targetText;
+  const std::vector<std::string_view> targets = NumberedNames(n, targetText);
+  // A file already under its new name takes no step.
+  placed.assign(n, false);
+  for (size_t i = 0; i < n; ++i) placed[i] = current[i] == targets[i];
+  const auto takenOutside = [&dir](std::string_view name) { return ExistsIgnoringCase(dir + "/" + std::string(name)); };
+  RenameRunner runner(dir, count, placed);
+  if (!PlanRenames(current, targets, takenOutside, [&runner](const RenameStep& step) { runner.Run(step); })) {
+    RenumberInTwoPasses(dir, list, count, placed);
     return count;
   }
-  WriteOut("Renumbering txt->tmp" + std::string(static_cast<size_t>(count) + 1, '.') + "\n");
-  RunRenames(dir, *steps, count);
+  runner.Finish();
   return count;
 }
 

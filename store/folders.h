@@ -1,7 +1,11 @@
 // Where folders and message files live, and how new messages get numbers.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "store/mail_list.h"
 
@@ -17,7 +21,7 @@ std::string NewMessagePath(const std::string& folder, int number);
 int EnsureFolder(const std::string& folder);
 
 // True when `name` ends in ".txt", in any letter case.
-bool IsMessageName(const std::string& name);
+bool IsMessageName(std::string_view name);
 
 // The number of message files ("*.txt" in any letter case, regular files only).
 int CountMessages(const std::string& folder);
@@ -33,6 +37,13 @@ int NextMessageNumber(const std::string& folder);
 // new name taken by a file outside the list) take every file through a
 // "%04d.tmp" name first. Returns count.
 int RenumberFolder(const std::string& folder, const MailList& list, int count);
+// The same, telling for each of the `count` files whether it is now under its
+// new name (`placed`, by list position).
+int RenumberFolder(const std::string& folder, const MailList& list, int count, std::vector<bool>& placed);
+
+// The list position a renumber gives the name `name` to ("0012.txt" for 12);
+// nothing for any other name.
+std::optional<size_t> RenumberedPosition(std::string_view name);
 
 // Asks for a folder name and creates the folder.
 void MakeFolder();

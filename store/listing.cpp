@@ -1,6 +1,7 @@
 #include "store/listing.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <optional>
 #include <vector>
@@ -37,28 +38,66 @@ std::string MessageText(std::string_view name, std::string_view summary) {
   return text;
 }
 
-void FillTexts(const std::string& folderPath, MailList& list) {
+// The display texts of the listed files, with the "Getting Header"
+// progress. `known` gives an entry its text when that is known without a
+// look at the file.
+void FillTexts(const std::string& folderPath, MailList& list, const std::function<bool(ListEntry&)>& known) {
   WriteOut("Getting Header");
   std::string path = folderPath + "/";
   const size_t folderLength = path.size();
   for (ListEntry& entry : list) {
     WriteOut(".");
+    if (known && known(entry)) continue;
     path.replace(folderLength, std::string::npos, entry.name);
     entry.text = MessageText(entry.name, GetSummaryCache().Summary(path));
   }
-  GetSummaryCache().EndListing();
   WriteOut(".\n");
+}
+
+// The folder's message files into `list` (names only), and the files a
+// killed renumber left into `leftovers`.
+void CollectMessageNames(const std::string& folderPath, MailList& list, std::vector<DirEntry>& leftovers) {
+  list.clear();
+  leftovers.clear();
+  ForEachDirectoryEntry(folderPath, [&list, &leftovers](std::string_view name, PathKind kind) {
+    if (kind != PathKind::kFile) return;
+    if (IsMessageName(name)) {
+      list.push_back({std::string(name), {}});
+    } else if (IsRenumberLeftover(name)) {
+      leftovers.push_back({std::string(name), kind});
+    }
+  });
+}
+
+// Lists the folder's message files into `list`, in name order and without
+// texts yet, with the "Searching" progress. Returns the count.
+int ListMessageNames(const std::string& folderPath, MailList& list) {
+  // A renumber that was killed half-way must not hide messages; what it gives
+  // back is listed anew.
+  std::vector<DirEntry> leftovers;
+  CollectMessageNames(folderPath, list, leftovers);
+  if (!leftovers.empty() && RecoverRenumberLeftovers(folderPath, leftovers) > 0) {
+    CollectMessageNames(folderPath, list, leftovers);
+  }
+  WriteOut("Searching");
+  // A dot for each message file found, written at once.
+  WriteOut(std::string(list.size(), '.'));
+  if (list.empty()) return 0;
+  WriteOut(".\n");
+  const int count = static_cast<int>(list.size());
+  SortListByName(list, count);
+  return count;
 }
 
 }  // namespace
 
 std::optional<MailList> NewMailList(std::string& folderPath, const std::string& folder) {
   folderPath = FolderPath(folder);
-  std::vector<DirEntry> entries;
-  ListDirectory(folderPath, entries);
+  size_t entries = 0;
+  ForEachDirectoryEntry(folderPath, [&entries](std::string_view, PathKind) { ++entries; });
   try {
     MailList list;
-    list.reserve(std::max<size_t>(entries.size(), 1));
+    list.reserve(std::max<size_t>(entries, 1));
     return list;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
@@ -66,27 +105,36 @@ std::optional<MailList> NewMailList(std::string& folderPath, const std::string& 
 }
 
 int BuildMessageList(const std::string& folderPath, MailList& list) {
-  list.clear();
-  std::vector<DirEntry> entries;
-  ListDirectory(folderPath, entries);
-  // A renumber that was killed half-way must not hide messages; what it gives
-  // back is listed anew.
-  if (RecoverRenumberLeftovers(folderPath, entries) > 0) ListDirectory(folderPath, entries);
+  const int count = ListMessageNames(folderPath, list);
+  if (count == 0) return 0;
   // The folder's files are read from the folder kept open.
   const DirectoryOpenScope folder(folderPath);
-  WriteOut("Searching");
-  for (DirEntry& e : entries) {
-    if (e.kind != PathKind::kFile || !IsMessageName(e.name)) continue;
-    list.push_back({std::move(e.name), {}});
-  }
-  // A dot for each message file found, written at once.
-  WriteOut(std::string(list.size(), '.'));
-  if (list.empty()) return 0;
-  WriteOut(".\n");
-  const int count = static_cast<int>(list.size());
-  SortListByName(list, count);
-  FillTexts(folderPath, list);
+  FillTexts(folderPath, list, {});
+  GetSummaryCache().EndListing();
   return count;
+}
+
+int BuildRenumberedList(const std::string& folderPath, MailList& list, int count, const std::vector<bool>& placed) {
+  // The texts of the files now under their new names, by list position.
+  const size_t n = std::min({static_cast<size_t>(std::max(count, 0)), list.size(), placed.size()});
+  std::vector<std::string> moved(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (placed[i]) moved[i] = std::move(list[i].text);
+  }
+  const int listed = ListMessageNames(folderPath, list);
+  if (listed == 0) return 0;
+  const DirectoryOpenScope folder(folderPath);
+  FillTexts(folderPath, list, [&moved](ListEntry& entry) {
+    const std::optional<size_t> position = RenumberedPosition(entry.name);
+    if (!position || *position >= moved.size() || moved[*position].size() < kFileNumberWidth) return false;
+    // The text shows the file's number in its first columns.
+    entry.text = std::move(moved[*position]);
+    entry.text.replace(0, kFileNumberWidth, entry.name, 0, kFileNumberWidth);
+    return true;
+  });
+  // The summaries of the files taken as they were stay kept too.
+  GetSummaryCache().EndListingKeepingAll();
+  return listed;
 }
 
 void ShowListPage(const MailList& list, int count, int first, int cursor) {

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/mail_list.h"
 
@@ -17,6 +18,15 @@ std::optional<MailList> NewMailList(std::string& folderPath, const std::string& 
 // order, each with its display text (file number and long summary), printing
 // the "Searching" and "Getting Header" progress. Returns the count.
 int BuildMessageList(const std::string& folderPath, MailList& list);
+
+// BuildMessageList after RenumberFolder renamed the first `count` files of
+// `list` (the list as it was then; `placed` tells which of them are now under
+// their new names). A file the renumber placed keeps the text it had, with its
+// new number: a rename leaves a file's contents as they were, and the list was
+// sorted and renumbered by those texts. Every other file is looked at as
+// BuildMessageList does. Same progress and result as BuildMessageList unless
+// another program changed a file in between.
+int BuildRenumberedList(const std::string& folderPath, MailList& list, int count, const std::vector<bool>& placed);
 
 // Prints one page of `list`: `lines` - 3 entries from display position
 // `first` (0-based), the entry at `cursor` marked ">". With `descending` on,

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 
 namespace quillo {
 
@@ -15,11 +16,8 @@ constexpr size_t kExtensionLength = 4;  // ".tmp"
 // Beyond this many tries the file keeps its leftover name for the next time.
 constexpr int kNumberTries = 100000;
 
-bool EndsWithTmp(const std::string& name) {
-  if (name.size() <= kExtensionLength) return false;
-  std::string tail = name.substr(name.size() - kExtensionLength);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".tmp";
+bool EndsWithTmp(std::string_view name) {
+  return name.size() > kExtensionLength && EqualsIgnoreCase(name.substr(name.size() - kExtensionLength), ".tmp");
 }
 
 int LeftoverNumber(const std::string& name) {
@@ -30,7 +28,7 @@ int LeftoverNumber(const std::string& name) {
 
 }  // namespace
 
-bool IsRenumberLeftover(const std::string& name) {
+bool IsRenumberLeftover(std::string_view name) {
   if (!EndsWithTmp(name)) return false;
   const size_t digits = name.size() - kExtensionLength;
   if (digits < 4) return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/files.h"
@@ -12,7 +13,7 @@ namespace quillo {
 
 // True for a name a renumber's first pass gives: four or more digits and
 // ".tmp", in any letter case.
-bool IsRenumberLeftover(const std::string& name);
+bool IsRenumberLeftover(std::string_view name);
 
 // Renames every renumber leftover in the folder at `folderPath` to "NNNN.txt"
 // with its own number, or with the first higher number whose ".txt" name is

@@ -25,10 +25,15 @@ bool LessUnsigned(const std::string& a, const std::string& b) { return a.compare
 
 // The first eight bytes as one number that orders as the bytes do (a
 // shorter text padded with zero bytes): most keys differ within them.
-uint64_t LeadingBytes(const std::string& text) {
+uint64_t LeadingBytes(std::string_view text) {
   uint64_t head = 0;
   for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < text.size() ? static_cast<unsigned char>(text[b]) : 0u);
   return head;
+}
+
+uint64_t LeadingBytes(const DateKey& key) {
+  // The century is always two bytes; the tail fills the other six.
+  return LeadingBytes(key.century) | LeadingBytes(key.tail) >> 16;
 }
 
 // Positions 0 .. n-1 that hold a counted element; Fenwick tree.
@@ -66,9 +71,28 @@ void RotateLeft(std::deque<size_t>& queue, size_t steps) {
   }
 }
 
+// Puts the entry at order[i] in place i for every i, moving each entry once
+// along its cycle of the permutation: no second list of thousands of entries.
+void ApplyOrder(MailList& list, std::vector<size_t>& order) {
+  for (size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    ListEntry held = std::move(list[start]);
+    size_t place = start;
+    while (order[place] != start) {
+      const size_t source = order[place];
+      list[place] = std::move(list[source]);
+      order[place] = place;
+      place = source;
+    }
+    list[place] = std::move(held);
+    order[place] = place;
+  }
+}
+
 }  // namespace
 
-std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
+template <class Key>
+std::vector<size_t> ExchangeSortOrder(const std::vector<Key>& keys) {
   // The exchange procedure puts the smallest key at the front in each pass, so
   // the result is ordered by key; only the order within a run of equal keys
   // needs working out. For one key value v, seen against the elements with
@@ -110,6 +134,9 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys) {
   return order;
 }
 
+template std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys);
+template std::vector<size_t> ExchangeSortOrder(const std::vector<DateKey>& keys);
+
 void SortListByName(MailList& list, int count) {
   const size_t n = Clamp(list, count);
   // Most names differ within their first eight bytes, which compare as one
@@ -124,27 +151,38 @@ void SortListByName(MailList& list, int count) {
     if (a.head != b.head) return a.head < b.head;
     return LessUnsigned(list[a.index].name, list[b.index].name);
   });
-  MailList sorted;
-  sorted.reserve(n);
-  for (const Key& key : keys) sorted.push_back(std::move(list[key.index]));
-  std::move(sorted.begin(), sorted.end(), list.begin());
+  std::vector<size_t> order(n);
+  for (size_t i = 0; i < n; ++i) order[i] = keys[i].index;
+  ApplyOrder(list, order);
+}
+
+int DateKey::compare(const DateKey& other) const {
+  // Both centuries are two bytes long: comparing the parts one after the
+  // other compares the joined texts.
+  const int order = century.compare(other.century);
+  return order != 0 ? order : tail.compare(other.tail);
+}
+
+DateKey DateKeyOf(const ListEntry& entry) {
+  const std::string_view text = entry.text;
+  const std::string_view tail = text.size() > kDateColumn ? text.substr(kDateColumn) : std::string_view();
+  return {DecimalValue(tail) >= 70 ? "19" : "20", tail};
 }
 
 std::string DateSortKey(const ListEntry& entry) {
-  const std::string tail = entry.text.size() > kDateColumn ? entry.text.substr(kDateColumn) : std::string();
-  return (DecimalValue(tail) >= 70 ? "19" : "20") + tail;
+  const DateKey key = DateKeyOf(entry);
+  std::string text(key.century);
+  text += key.tail;
+  return text;
 }
 
 int SortListByDate(MailList& list, int count) {
   const size_t n = Clamp(list, count);
-  std::vector<std::string> keys;
+  std::vector<DateKey> keys;
   keys.reserve(n);
-  for (size_t i = 0; i < n; ++i) keys.push_back(DateSortKey(list[i]));
-  const std::vector<size_t> order = ExchangeSortOrder(keys);
-  MailList sorted;
-  sorted.reserve(n);
-  for (size_t i : order) sorted.push_back(std::move(list[i]));
-  std::move(sorted.begin(), sorted.end(), list.begin());
+  for (size_t i = 0; i < n; ++i) keys.push_back(DateKeyOf(list[i]));
+  std::vector<size_t> order = ExchangeSortOrder(keys);
+  ApplyOrder(list, order);
   return count;
 }
 

@@ -6,11 +6,10 @@
 
 namespace quillo {
 
-std::string SummaryCache::Summary(const std::string& path) {
-  std::string summary;
+const std::string& SummaryCache::Summary(const std::string& path) {
   if (!inUse_) {
-    MakeSummary(summary, 0, path, DateForm::kLong);
-    return summary;
+    MakeSummary(unkept_, 0, path, DateForm::kLong);
+    return unkept_;
   }
   std::optional<FileStamp> stamp;
   // With nothing kept yet there is nothing to look up: the stamp comes with the
@@ -25,13 +24,15 @@ std::string SummaryCache::Summary(const std::string& path) {
       }
     }
   }
-  MakeSummary(summary, 0, path, DateForm::kLong, stamp);
+  MakeSummary(unkept_, 0, path, DateForm::kLong, stamp);
   // A file written just now might change again within the file system's
   // clock step without its stamp showing it: it is read again next time. A
   // settled file written while it was read gets a new stamp, so what was read
   // then is never taken for it.
-  if (stamp && StampSettled(*stamp)) current_.emplace(*stamp, summary);
-  return summary;
+  if (!stamp || !StampSettled(*stamp)) return unkept_;
+  // The summary itself moves into the cache (a second name of a file already
+  // kept leaves it where it is).
+  return current_.try_emplace(*stamp, std::move(unkept_)).first->second;
 }
 
 void SummaryCache::Use(bool inUse) {
@@ -43,6 +44,11 @@ void SummaryCache::Use(bool inUse) {
 void SummaryCache::EndListing() {
   previous_ = std::move(current_);
   current_ = Entries{};
+}
+
+void SummaryCache::EndListingKeepingAll() {
+  current_.merge(previous_);
+  EndListing();
 }
 
 SummaryCache& GetSummaryCache() {

@@ -13,8 +13,9 @@ namespace quillo {
 class SummaryCache {
  public:
   // The long summary of the message file at `path` (as MakeSummary makes it,
-  // empty when the file cannot be read), kept for the next listing.
-  std::string Summary(const std::string& path);
+  // empty when the file cannot be read), kept for the next listing. Valid
+  // until the next call.
+  const std::string& Summary(const std::string& path);
 
   // Only a process that lists a folder again and again (the menu) keeps
   // summaries; one listing alone would only pay for the look-ups.
@@ -23,6 +24,9 @@ class SummaryCache {
   // Ends one listing: what it did not ask for is forgotten, so the cache
   // holds one folder's summaries at most.
   void EndListing();
+  // Ends a listing that took some texts over from the listing before without
+  // asking here (files that were only renamed since): nothing is forgotten.
+  void EndListingKeepingAll();
 
  private:
   struct StampKey {
@@ -33,6 +37,8 @@ class SummaryCache {
   bool inUse_ = false;
   Entries previous_;
   Entries current_;
+  // The summary given out when none is kept.
+  std::string unkept_;
 };
 
 // The one cache of the process.

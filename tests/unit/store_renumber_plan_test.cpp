@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/output.h"
@@ -24,9 +27,34 @@ std::string Folded(std::string name) {
 // Folded name -> (name as written, content).
 using Folder = std::map<std::string, std::pair<std::string, std::string>>;
 
+// A step kept beyond the call that gave it.
+struct Step {
+  std::string from;
+  std::string to;
+  size_t ring;
+  bool aside;
+};
+
+std::vector<std::string_view> Views(const std::vector<std::string>& names) {
+  return std::vector<std::string_view>(names.begin(), names.end());
+}
+
+std::optional<std::vector<Step>> Plan(const std::vector<std::string>& names, const std::vector<std::string>& targets,
+                                      const std::function<bool(std::string_view)>& takenOutside) {
+  std::vector<Step> steps;
+  const bool planned = PlanRenames(Views(names), Views(targets), takenOutside, [&steps](const RenameStep& s) {
+    steps.push_back({std::string(s.from), std::string(s.to), s.ring, s.aside});
+  });
+  if (!planned) {
+    EXPECT_TRUE(steps.empty()) << "a plan that fails gives no step";
+    return std::nullopt;
+  }
+  return steps;
+}
+
 // False as soon as a step would replace a file or moves a file that is not there.
-bool Play(Folder& folder, const std::vector<RenameStep>& steps) {
-  for (const RenameStep& step : steps) {
+bool Play(Folder& folder, const std::vector<Step>& steps) {
+  for (const Step& step : steps) {
     auto from = folder.find(Folded(step.from));
     if (from == folder.end() || from->second.first != step.from) return false;
     const std::string content = from->second.second;
@@ -44,7 +72,7 @@ std::vector<std::string> Targets(size_t n) {
   return targets;
 }
 
-const auto kNothingOutside = [](const std::string&) { return false; };
+const auto kNothingOutside = [](std::string_view) { return false; };
 
 TEST(StoreRenumberPlan, StepsForSmallFolders) {
   struct Case {
@@ -63,7 +91,7 @@ TEST(StoreRenumberPlan, StepsForSmallFolders) {
   };
   for (const Case& c : cases) {
     const std::vector<std::string> targets = Targets(c.names.size());
-    std::optional<std::vector<RenameStep>> steps = PlanRenames(c.names, targets, kNothingOutside);
+    std::optional<std::vector<Step>> steps = Plan(c.names, targets, kNothingOutside);
     ASSERT_TRUE(steps) << c.what;
     EXPECT_EQ(steps->size(), c.steps) << c.what;
     Folder folder;
@@ -76,11 +104,11 @@ TEST(StoreRenumberPlan, StepsForSmallFolders) {
 }
 
 TEST(StoreRenumberPlan, FoldersItCannotOrder) {
-  EXPECT_FALSE(PlanRenames({"0000.txt", "0000.TXT"}, Targets(2), kNothingOutside)) << "one name twice";
-  EXPECT_FALSE(PlanRenames({"0003.txt"}, Targets(1), [](const std::string& name) { return name == "0000.txt"; }))
+  EXPECT_FALSE(Plan({"0000.txt", "0000.TXT"}, Targets(2), kNothingOutside)) << "one name twice";
+  EXPECT_FALSE(Plan({"0003.txt"}, Targets(1), [](std::string_view name) { return name == "0000.txt"; }))
       << "a target taken by a file outside the list";
   // A file outside the list under a name nobody takes does not matter.
-  EXPECT_TRUE(PlanRenames({"0003.txt"}, Targets(1), [](const std::string& name) { return name == "0007.txt"; }));
+  EXPECT_TRUE(Plan({"0003.txt"}, Targets(1), [](std::string_view name) { return name == "0007.txt"; }));
 }
 
 // Any order of any numbered names in any letter case ends in list order with
@@ -96,10 +124,10 @@ TEST(StoreRenumberPlan, RandomFoldersEndInListOrder) {
     std::vector<std::string> names;
     for (size_t i = 0; i < n; ++i) names.push_back(Format("%04d", numbers[i]) + extensions[rng() % 3]);
     const std::vector<std::string> targets = Targets(n);
-    std::optional<std::vector<RenameStep>> steps = PlanRenames(names, targets, kNothingOutside);
+    std::optional<std::vector<Step>> steps = Plan(names, targets, kNothingOutside);
     ASSERT_TRUE(steps) << trial;
     const size_t asides = static_cast<size_t>(
-        std::count_if(steps->begin(), steps->end(), [](const RenameStep& s) { return s.aside; }));
+        std::count_if(steps->begin(), steps->end(), [](const Step& s) { return s.aside; }));
     EXPECT_LE(steps->size(), n + asides) << trial;
     Folder folder;
     for (const std::string& name : names) folder[Folded(name)] = {name, "from " + name};
