@@ -118,6 +118,15 @@ TEST(MenuPiped, SortByDateThenRenumberFollowsTheSortedOrder) {
     EXPECT_EQ(box.ReadFile("mbox/inbox/" + name), MenuMessage(2 - n, 18 + n)) << n;
   }
   EXPECT_EQ(box.List("mbox/inbox").size(), 3u);
+  // The page after the renumber shows the new numbers with their messages.
+  const size_t renumbered = r.out.find("Renumbering tmp->txt....\n", sorted);
+  ASSERT_NE(renumbered, std::string::npos);
+  const std::string page = r.out.substr(renumbered);
+  for (int n = 0; n < 3; ++n) {
+    const size_t row = page.find(Row(n + 1, n == 0, n) + "24/01/" + std::to_string(18 + n));
+    ASSERT_NE(row, std::string::npos) << n;
+    EXPECT_NE(page.find("subject" + std::to_string(2 - n), row), std::string::npos) << n;
+  }
 }
 
 TEST(MenuPiped, ChangeFolderShowsTheChosenFolder) {
@@ -229,6 +238,24 @@ TEST(MenuPiped, EditRunsTheEditorOnTheSelectedFile) {
     EXPECT_EQ(box.ReadFile("where"), inbox + "\n" + box.Path("mbox/inbox/") + c.file + "|\n") << c.keys;
     EXPECT_EQ(Occurrences(r.out, "(inbox):"), c.prompts) << c.keys;
   }
+}
+
+TEST(MenuPiped, RenumberAfterAnEditShowsTheEditedMessage) {
+  Sandbox box;
+  // The editor changes the subject in the file itself (the same file, not a
+  // new one under the old name).
+  box.WriteFile("bin/retitle", "#!/bin/sh\nsed 's/subject0/edited0/' \"$1\" > \"$1.new\" && cat \"$1.new\" > \"$1\" && rm \"$1.new\"\n");
+  std::filesystem::permissions(box.Path("bin/retitle"), std::filesystem::perms::owner_all);
+  MakeMenuBox(box, 3, 25, "editor=" + box.Path("bin/retitle") + "\n");
+  // The first row is selected: 0000.TXT, the newest, which the sort puts last.
+  RunResult r = box.Run({}, "e\no\nn\nq\n", WithBin(box));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0002.txt"), "From: from0@x\nSubject: edited0\nDate: Mon, 20 Jan 2024 09:05:00 +0900\n----------\nbody0 line 1\n");
+  const size_t renumbered = r.out.find("Renumbering tmp->txt....\n");
+  ASSERT_NE(renumbered, std::string::npos);
+  const std::string page = r.out.substr(renumbered);
+  EXPECT_NE(page.find("edited0"), std::string::npos);
+  EXPECT_EQ(page.find("subject0"), std::string::npos);
 }
 
 TEST(MenuPiped, RefreshShowsFilesAddedMeanwhile) {

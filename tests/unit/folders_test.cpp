@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "platform/files.h"
@@ -109,6 +110,49 @@ TEST_F(FoldersTest, RenumberManyMixedCaseFilesInListOrder) {
     EXPECT_EQ(box.ReadFile("mbox/inbox/" + names[i]), "Subject: " + list[i].name + "\n") << i;
   }
   EXPECT_EQ(NextMessageNumber("inbox"), 400);
+}
+
+TEST(RenumberedPosition, OnlyTheNamesARenumberGives) {
+  const std::vector<std::pair<std::string, std::optional<size_t>>> cases = {
+      {"0000.txt", 0},           {"0012.txt", 12},         {"9999.txt", 9999},      {"12345.txt", 12345},
+      {"012.txt", std::nullopt}, {"00012.txt", std::nullopt}, {"0012.TXT", std::nullopt},
+      {"0012.tmp", std::nullopt}, {"abcd.txt", std::nullopt}, {".txt", std::nullopt},  {"+012.txt", std::nullopt},
+      {"-012.txt", std::nullopt}, {"0012.txt.bak", std::nullopt}, {"99999999999.txt", std::nullopt},
+      {"0012 .txt", std::nullopt},
+  };
+  for (const auto& [name, position] : cases) EXPECT_EQ(RenumberedPosition(name), position) << name;
+}
+
+TEST_F(FoldersTest, RenumberTellsWhichFilesTookTheirNewNames) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // on disk
+    std::vector<std::string> list;   // in the order to renumber
+    std::vector<bool> placed;
+  };
+  const std::vector<Case> cases = {
+      {"chains, a ring and a file in place", {"0000.txt", "0001.txt", "0002.TXT", "0005.txt"},
+       {"0001.txt", "0000.txt", "0002.TXT", "0005.txt"}, {true, true, true, true}},
+      {"a file gone meanwhile stays unplaced", {"0003.txt"}, {"0007.txt", "0003.txt"}, {false, true}},
+      // The new name 0000.txt is another file's, outside the list: every file
+      // goes through a temporary name, and this one cannot take its new name.
+      {"a new name held outside the list", {"0000.txt", "0004.txt", "0005.txt"}, {"0005.txt", "0004.txt"},
+       {false, true}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(box.Path("mbox/inbox"));
+    box.MakeDir("mbox/inbox");
+    for (const std::string& name : c.files) Touch(name);
+    MailList list;
+    for (const std::string& name : c.list) list.push_back({name, ""});
+    std::vector<bool> placed;
+    test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, static_cast<int>(list.size()), placed); });
+    EXPECT_EQ(placed, c.placed) << c.what;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (!placed[i]) continue;
+      EXPECT_EQ(box.ReadFile("mbox/inbox/" + Format("%04zu.txt", i)), "Subject: " + list[i].name + "\n") << c.what;
+    }
+  }
 }
 
 TEST_F(FoldersTest, DirectoryNamedLikeAMessageIsNotCounted) {

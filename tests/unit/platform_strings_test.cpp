@@ -46,6 +46,12 @@ TEST(PlatformStrings, CaseIsIgnoredForAsciiLettersOnly) {
   // tells ASCII letters' cases apart.
   EXPECT_FALSE(EqualsIgnoreCase("\xe0", "\xc0"));
   EXPECT_FALSE(EqualsIgnoreCase("@", "`"));
+  // The folded hash agrees with the comparison.
+  EXPECT_EQ(FoldedHash("0000.txt"), FoldedHash("0000.TXT"));
+  EXPECT_EQ(FoldedHash("Inbox"), FoldedHash("iNBOX"));
+  EXPECT_NE(FoldedHash("0000.txt"), FoldedHash("0001.txt"));
+  EXPECT_NE(FoldedHash("\xe0"), FoldedHash("\xc0"));
+  EXPECT_NE(FoldedHash("@"), FoldedHash("`"));
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "platform/output.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
+#include "store/folders.h"
+#include "store/sort.h"
 #include "tests/support/harness.h"
 
 namespace quillo {
@@ -110,6 +113,77 @@ TEST_F(StoreListingTest, SenderAndSubjectAreCutInTheirColumns) {
   test::WithPipedKeys("", [&] { BuildMessageList(folderPath, *list); });
   ASSERT_EQ(list->size(), 1u);
   EXPECT_EQ((*list)[0].text, "0000 24/01/15 10:30 " + std::string(15, 'f') + " " + std::string(36, 's'));
+}
+
+// A list of the folder as BuildMessageList makes it, with its progress.
+std::pair<MailList, std::string> FreshList(const std::string& folderPath) {
+  MailList list;
+  const std::string out = test::WithPipedKeys("", [&] { BuildMessageList(folderPath, list); });
+  return {list, out};
+}
+
+bool SameEntries(const MailList& a, const MailList& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].name != b[i].name || a[i].text != b[i].text) return false;
+  }
+  return true;
+}
+
+TEST_F(StoreListingTest, ListAfterARenumberIsTheListOfTheFolder) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, int>> files;  // name and day of the month
+    std::vector<std::string> newFiles;               // written after the renumber
+  };
+  const std::vector<Case> cases = {
+      {"newest first becomes oldest first", {{"0000.TXT", 20}, {"0001.TXT", 19}, {"0002.TXT", 18}}, {}},
+      {"gaps, letter cases and a ring", {{"0001.txt", 3}, {"0000.txt", 4}, {"0005.Txt", 9}, {"0010.TXT", 1}}, {}},
+      {"names the renumber does not give", {{"12345.txt", 5}, {"a.txt", 2}, {"0003.txt", 7}}, {}},
+      {"mail arriving in between", {{"0003.TXT", 20}, {"0004.TXT", 10}}, {"0000.TXT", "0005.TXT"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(box.Path("mbox/inbox"));
+    box.MakeDir("mbox/inbox");
+    for (const auto& [name, day] : c.files) {
+      box.WriteFile("mbox/inbox/" + name, "Date: Mon, " + std::to_string(day) + " Jan 2024 10:30:00 +0900\nFrom: " +
+                                              name + "\nSubject: was " + name + "\n");
+    }
+    auto [list, listed] = FreshList(box.Path("mbox/inbox"));
+    int count = static_cast<int>(list.size());
+    SortListByDate(list, count);
+    std::vector<bool> placed;
+    test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, count, placed); });
+    for (const std::string& name : c.newFiles) box.WriteFile("mbox/inbox/" + name, "Subject: new " + name + "\n");
+
+    const std::string out = test::WithPipedKeys("", [&] { count = BuildRenumberedList(box.Path("mbox/inbox"), list, count, placed); });
+    const auto [fresh, freshOut] = FreshList(box.Path("mbox/inbox"));
+    EXPECT_EQ(out, freshOut) << c.what;
+    EXPECT_EQ(count, static_cast<int>(fresh.size())) << c.what;
+    EXPECT_TRUE(SameEntries(list, fresh)) << c.what;
+  }
+}
+
+TEST_F(StoreListingTest, FilesTheRenumberMovedAreNotReadAgain) {
+  const std::string header = "Date: Mon, 15 Jan 2024 10:30:00 +0900\nFrom: sender\nSubject: ";
+  box.WriteFile("mbox/inbox/0003.TXT", header + "first\n");
+  box.WriteFile("mbox/inbox/0001.TXT", header + "second\n");
+  auto [list, listed] = FreshList(box.Path("mbox/inbox"));
+  ASSERT_EQ(list.size(), 2u);
+  std::vector<bool> placed;
+  test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 2, placed); });
+  // Changed in place by another program after the listing the renumber
+  // worked from: the list keeps what it read, until the folder is listed anew.
+  box.WriteFile("mbox/inbox/0000.txt", header + "changed\n");
+  test::WithPipedKeys("", [&] { BuildRenumberedList(box.Path("mbox/inbox"), list, 2, placed); });
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].text, "0000 24/01/15 10:30          sender second");
+  EXPECT_EQ(list[1].text, "0001 24/01/15 10:30          sender first");
+  // A file the renumber did not place is read.
+  placed = {false, true};
+  test::WithPipedKeys("", [&] { BuildRenumberedList(box.Path("mbox/inbox"), list, 2, placed); });
+  EXPECT_EQ(list[0].text, "0000 24/01/15 10:30          sender changed");
+  EXPECT_EQ(list[1].text, "0001 24/01/15 10:30          sender first");
 }
 
 TEST_F(StoreListingTest, EmptyOrMissingFolderGivesNoEntries) {

@@ -74,5 +74,37 @@ TEST(StoreSummaryCache, ReadAgainWheneverTheStampCouldHideAChange) {
   }
 }
 
+TEST(StoreSummaryCache, WhatAListingDidNotAskForIsForgottenUnlessKept) {
+  for (const bool keepAll : {false, true}) {
+    test::Sandbox box;
+    const std::string asked = box.Path("0000.txt");
+    const std::string other = box.Path("0001.txt");
+    box.WriteFile("0000.txt", "Subject: before\n");
+    box.WriteFile("0001.txt", "Subject: before\n");
+    SetAge(asked, 60);
+    SetAge(other, 60);
+    SummaryCache cache;
+    cache.Use(true);
+    cache.Summary(asked);
+    cache.Summary(other);
+    cache.EndListing();
+    // A listing that asks for one file only.
+    cache.Summary(asked);
+    if (keepAll) {
+      cache.EndListingKeepingAll();
+    } else {
+      cache.EndListing();
+    }
+    // The other file changes without its stamp showing it: only a kept
+    // summary still says "before".
+    struct stat before {};
+    ASSERT_EQ(stat(other.c_str(), &before), 0);
+    box.WriteFile("0001.txt", "Subject: after_\n");
+    timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+    EXPECT_EQ(SubjectOf(cache.Summary(other)), keepAll ? "before" : "after_") << keepAll;
+  }
+}
+
 }  // namespace
 }  // namespace quillo
