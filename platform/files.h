@@ -79,8 +79,12 @@ class DirectoryOpenScope {
   DirectoryOpenScope(const DirectoryOpenScope&) = delete;
   DirectoryOpenScope& operator=(const DirectoryOpenScope&) = delete;
 
+  // The open directory's descriptor; -1 when it could not be opened.
+  int Fd() const { return fd_; }
+
  private:
   std::string dir_;
+  int fd_ = -1;
 };
 
 // The directory is also kept open meanwhile (DirectoryOpenScope).
@@ -91,8 +95,13 @@ class DirectoryNameScope {
   DirectoryNameScope(const DirectoryNameScope&) = delete;
   DirectoryNameScope& operator=(const DirectoryNameScope&) = delete;
 
+  // RenameNoReplace for two names in this directory; the held names answer
+  // whether `to` is free without a path being taken apart for each file.
+  bool RenameNoReplace(std::string_view from, std::string_view to);
+
  private:
-  std::string dir_;
+  std::string path_;  // the directory as named
+  std::string dir_;   // its key among the held directories; empty when none are held
   DirectoryOpenScope open_;
 };
 

@@ -123,8 +123,8 @@ void RenumberInTwoPasses(const std::string& dir, const MailList& list, int count
 // come free.
 class RenameRunner {
  public:
-  RenameRunner(const std::string& dir, int count, std::vector<bool>& placed)
-      : from_(dir + "/"), to_(from_), dirLength_(from_.size()), count_(count), placed_(placed) {}
+  RenameRunner(DirectoryNameScope& folder, int count, std::vector<bool>& placed)
+      : folder_(folder), count_(count), placed_(placed) {}
 
   void Run(const RenameStep& step) {
     Start();
@@ -133,10 +133,7 @@ class RenameRunner {
       ++dots_;
     }
     if (step.ring != 0 && step.ring == failedRing_) return;
-    // The two paths are rebuilt in place for each step.
-    from_.replace(dirLength_, std::string::npos, step.from);
-    to_.replace(dirLength_, std::string::npos, step.to);
-    const bool moved = RenameNoReplace(from_, to_);
+    const bool moved = folder_.RenameNoReplace(step.from, step.to);
     if (!moved && step.aside) failedRing_ = step.ring;
     if (moved && !step.aside) placed_[step.file] = true;
   }
@@ -157,9 +154,7 @@ class RenameRunner {
     WriteOut("Renumbering tmp->txt");
   }
 
-  std::string from_;
-  std::string to_;
-  size_t dirLength_;
+  DirectoryNameScope& folder_;
   int count_;
   std::vector<bool>& placed_;
   int dots_ = 0;
@@ -218,7 +213,7 @@ int RenumberFolder(const std::string& folder, const MailList& list, int count, s
   placed.assign(n, false);
   for (size_t i = 0; i < n; ++i) placed[i] = current[i] == targets[i];
   const auto takenOutside = [&dir](std::string_view name) { return ExistsIgnoringCase(dir + "/" + std::string(name)); };
-  RenameRunner runner(dir, count, placed);
+  RenameRunner runner(names, count, placed);
   if (!PlanRenames(current, targets, takenOutside, [&runner](const RenameStep& step) { runner.Run(step); })) {
     RenumberInTwoPasses(dir, list, count, placed);
     return count;
