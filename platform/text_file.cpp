@@ -132,6 +132,26 @@ bool InputFile::ReadPiece(std::string& piece, size_t maxBytes) {
   return !piece.empty();
 }
 
+bool InputFile::ReadPieceView(std::string_view& piece, size_t maxBytes) {
+  if (pos_ == len_) Refill();
+  // A whole line among the bytes at hand, with no CR to turn into LF.
+  const size_t room = std::min(maxBytes, len_ - pos_);
+  const char* start = data_ + pos_;
+  if (room > 0) {
+    if (const void* lf = std::memchr(start, '\n', room)) {
+      const size_t length = static_cast<size_t>(static_cast<const char*>(lf) - start) + 1;
+      if (!text_ || !std::memchr(start, '\r', length)) {
+        piece = std::string_view(start, length);
+        pos_ += length;
+        return true;
+      }
+    }
+  }
+  if (!ReadPiece(spill_, maxBytes)) return false;
+  piece = spill_;
+  return true;
+}
+
 std::optional<FileStamp> InputFile::Stamp() const {
   if (fd_ < 0) return std::nullopt;
   return StampOfDescriptor(fd_);

@@ -32,6 +32,9 @@ class InputFile {
 
   // The next piece of a line, its LF included when it fits. False at the end.
   bool ReadPiece(std::string& piece, size_t maxBytes = kLinePiece);
+  // The same piece without a copy where it can be: `piece` shows the bytes
+  // where they lie, or a copy the file keeps. Valid until the next read.
+  bool ReadPieceView(std::string_view& piece, size_t maxBytes = kLinePiece);
   // Up to `count` bytes as they are (binary reading); false at the end.
   bool ReadBlock(std::string& block, size_t count);
   bool HadError() const { return failed_; }
@@ -50,6 +53,7 @@ class InputFile {
   size_t pos_ = 0;
   size_t len_ = 0;
   std::unique_ptr<char[]> buffer_;
+  std::string spill_;  // a piece ReadPieceView could not show in place
 };
 
 // A file being written. Every write and the close are checked: Close()

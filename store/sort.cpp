@@ -31,9 +31,22 @@ uint64_t LeadingBytes(std::string_view text) {
   return head;
 }
 
-uint64_t LeadingBytes(const DateKey& key) {
-  // The century is always two bytes; the tail fills the other six.
-  return LeadingBytes(key.century) | LeadingBytes(key.tail) >> 16;
+// A key's first sixteen bytes as two such numbers: dates share their first
+// eight bytes ("2024/01/") by the hundred, rarely the next eight.
+struct Head {
+  uint64_t first;
+  uint64_t second;
+  bool operator<(const Head& other) const { return first != other.first ? first < other.first : second < other.second; }
+  bool operator!=(const Head& other) const { return first != other.first || second != other.second; }
+};
+
+std::string_view From(std::string_view text, size_t offset) { return text.substr(std::min(offset, text.size())); }
+
+Head HeadOf(const std::string& key) { return {LeadingBytes(key), LeadingBytes(From(key, 8))}; }
+
+Head HeadOf(const DateKey& key) {
+  // The century is always two bytes; the tail fills the rest.
+  return {LeadingBytes(key.century) | LeadingBytes(key.tail) >> 16, LeadingBytes(From(key.tail, 6))};
 }
 
 // Positions 0 .. n-1 that hold a counted element; Fenwick tree.
@@ -104,8 +117,8 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<Key>& keys) {
   // elements met so far, turned by one for every smaller key met after them;
   // the queue's final order is the order in which the v elements leave.
   const size_t n = keys.size();
-  std::vector<std::pair<uint64_t, size_t>> heads(n);
-  for (size_t i = 0; i < n; ++i) heads[i] = {LeadingBytes(keys[i]), i};
+  std::vector<std::pair<Head, size_t>> heads(n);
+  for (size_t i = 0; i < n; ++i) heads[i] = {HeadOf(keys[i]), i};
   std::sort(heads.begin(), heads.end(), [&keys](const auto& a, const auto& b) {
     if (a.first != b.first) return a.first < b.first;
     const int order = keys[a.second].compare(keys[b.second]);

@@ -81,6 +81,9 @@ struct Parts {
 };
 
 void Examine(std::string_view line, DateForm form, Parts& parts) {
+  // Most header lines start with another letter: one look tells.
+  const char first = line.empty() ? '\0' : static_cast<char>(line[0] | 0x20);
+  if (first != 'd' && first != 'f' && first != 's') return;
   if (StartsWithIgnoreCase(line, "Date:")) {
     ListDate(line.substr(5), form, parts.date);
   } else if (StartsWithIgnoreCase(line, "From:")) {
@@ -144,8 +147,8 @@ namespace {
 
 int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
   Parts parts;
-  std::string piece;
-  while (in.ReadPiece(piece)) {
+  std::string_view piece;
+  while (in.ReadPieceView(piece)) {
     Examine(piece, form, parts);
     if (parts.Complete()) break;
   }

@@ -52,6 +52,17 @@ TEST(PlatformStrings, CaseIsIgnoredForAsciiLettersOnly) {
   EXPECT_NE(FoldedHash("0000.txt"), FoldedHash("0001.txt"));
   EXPECT_NE(FoldedHash("\xe0"), FoldedHash("\xc0"));
   EXPECT_NE(FoldedHash("@"), FoldedHash("`"));
+  // Every byte, alone and in long names, hashes with its letter case ignored
+  // and nothing else.
+  for (int c = 0; c < 256; ++c) {
+    const std::string byte(1, static_cast<char>(c));
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    const std::string other(1, static_cast<char>(letter ? c ^ 0x20 : c));
+    EXPECT_EQ(FoldedHash("0123456789." + byte), FoldedHash("0123456789." + other)) << c;
+    if (letter) continue;
+    EXPECT_NE(FoldedHash("0123456789." + byte), FoldedHash("0123456789." + std::string(1, static_cast<char>(c ^ 0x20))))
+        << c;
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/harness.h"
@@ -14,16 +15,21 @@
 namespace quillo {
 namespace {
 
-std::vector<std::string> Pieces(InputFile& in, size_t maxBytes) {
+// Read with ReadPiece, or with ReadPieceView (`view`), which must give the
+// same pieces.
+std::vector<std::string> Pieces(InputFile& in, size_t maxBytes, bool view = false) {
   std::vector<std::string> pieces;
   std::string piece;
-  while (in.ReadPiece(piece, maxBytes)) pieces.push_back(piece);
+  std::string_view shown;
+  while (view ? in.ReadPieceView(shown, maxBytes) : in.ReadPiece(piece, maxBytes)) {
+    pieces.push_back(view ? std::string(shown) : piece);
+  }
   return pieces;
 }
 
-std::vector<std::string> Pieces(const std::string& path, bool textMode, size_t maxBytes) {
+std::vector<std::string> Pieces(const std::string& path, bool textMode, size_t maxBytes, bool view = false) {
   InputFile in(path, textMode);
-  return Pieces(in, maxBytes);
+  return Pieces(in, maxBytes, view);
 }
 
 TEST(PlatformTextFile, LinePieces) {
@@ -47,15 +53,19 @@ TEST(PlatformTextFile, LinePieces) {
       {"pieces longer than the gathering block", x2500 + "\r\n" + x2500, true, 3000,
        {x2500 + "\n", x2500}},
       {"empty file", "", true, 999, {}},
+      {"lines with and without CR", "ab\n\nc\r\nd\re\n", true, 999, {"ab\n", "\n", "c\n", "d\re\n"}},
+      {"line feed at the end of the largest piece", x998 + "\nq", true, 999, {x998 + "\n", "q"}},
   };
   test::Sandbox box;
-  for (const Case& c : cases) {
-    box.WriteFile("f", c.content);
-    EXPECT_EQ(Pieces(box.Path("f"), c.textMode, c.maxBytes), c.pieces) << c.name;
-    // Text in memory reads as the same bytes in a file would.
-    InputFile text;
-    text.OpenText(c.content, c.textMode);
-    EXPECT_EQ(Pieces(text, c.maxBytes), c.pieces) << c.name << " (in memory)";
+  for (const bool view : {false, true}) {
+    for (const Case& c : cases) {
+      box.WriteFile("f", c.content);
+      EXPECT_EQ(Pieces(box.Path("f"), c.textMode, c.maxBytes, view), c.pieces) << c.name << view;
+      // Text in memory reads as the same bytes in a file would.
+      InputFile text;
+      text.OpenText(c.content, c.textMode);
+      EXPECT_EQ(Pieces(text, c.maxBytes, view), c.pieces) << c.name << view << " (in memory)";
+    }
   }
 }
 
@@ -65,14 +75,21 @@ TEST(PlatformTextFile, LargeFileReadsWhole) {
   while (content.size() < 300000) content += std::string(65535 - content.size() % 65536, 'q') + "\r\n";
   test::Sandbox box;
   box.WriteFile("big", content);
-  std::string joined;
-  for (const std::string& piece : Pieces(box.Path("big"), true, 999)) joined += piece;
   std::string expected;
   for (size_t i = 0; i < content.size(); ++i) {
     if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') continue;
     expected += content[i];
   }
-  EXPECT_EQ(joined, expected);
+  for (const bool view : {false, true}) {
+    std::string joined;
+    for (const std::string& piece : Pieces(box.Path("big"), true, 999, view)) joined += piece;
+    EXPECT_TRUE(joined == expected) << view;
+  }
+  // Lines of every length across the block boundaries, read in place.
+  std::string lines;
+  for (size_t n = 0; lines.size() < 200000; ++n) lines += std::string(n % 1500, 'k') + "\n";
+  box.WriteFile("lines", lines);
+  EXPECT_TRUE(Pieces(box.Path("lines"), true, 999, true) == Pieces(box.Path("lines"), true, 999, false));
   std::string whole;
   ASSERT_TRUE(ReadWholeFile(box.Path("big"), whole));
   EXPECT_EQ(whole, content);

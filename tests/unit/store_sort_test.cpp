@@ -154,13 +154,14 @@ TEST(StoreSortByDate, ExchangeOrderOfLongListsWithManyEqualKeys) {
   for (int round = 0; round < 300; ++round) {
     const size_t n = rng() % 300;
     const unsigned values = 1 + rng() % 6;
-    // Every other round the keys share their first eight bytes, or stop
-    // short of them, as dates of one day do.
-    const std::string shared = round % 2 ? "2026/12/" : "";
+    // The keys share their first eight or sixteen bytes (or fifteen), or stop
+    // short of them, as dates of one month or one minute do.
+    const std::string shared = std::vector<std::string>{"", "2026/12/", "2026/12/24 10:30", "2026/12/24 10:3"}[round % 4];
     std::vector<std::string> keys;
     for (size_t i = 0; i < n; ++i) {
       const std::string tail(1, static_cast<char>('a' + rng() % values));
-      keys.push_back(shared.empty() || rng() % 4 ? shared + tail : shared.substr(0, 4 + rng() % 3) + "\xff");
+      keys.push_back(shared.empty() || rng() % 4 ? shared + tail
+                                                 : shared.substr(0, shared.size() / 2 + rng() % 3) + "\xff");
     }
     EXPECT_EQ(ExchangeSortOrder(keys), ReferenceOrder(keys)) << "round " << round;
   }
