@@ -138,11 +138,6 @@ int ListDate(std::string_view value, DateForm form, std::string& date) {
   return 0;
 }
 
-int MakeSummary(std::string& line, int number, const std::string& path, DateForm form) {
-  std::optional<FileStamp> stamp;
-  return MakeSummary(line, number, path, form, stamp);
-}
-
 namespace {
 
 int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
@@ -171,18 +166,28 @@ int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
 
 void PrintSummaryLine(const std::string& line) { WriteOut(SanitizeForConsole(line) + "\n"); }
 
-}  // namespace
-
-int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
-                std::optional<FileStamp>& stamp) {
+// The stamp of the file read is taken only when asked for (`stamp` not null).
+int SummaryOfFile(std::string& line, int number, const std::string& path, DateForm form,
+                  std::optional<FileStamp>* stamp) {
   InputFile in(path);
   if (!in.IsOpen()) {
-    stamp.reset();
+    if (stamp) stamp->reset();
     PrintErr(kOpenFailed, path.c_str());
     return 0;
   }
-  stamp = in.Stamp();
+  if (stamp) *stamp = in.Stamp();
   return SummaryOf(in, line, number, form);
+}
+
+}  // namespace
+
+int MakeSummary(std::string& line, int number, const std::string& path, DateForm form) {
+  return SummaryOfFile(line, number, path, form, nullptr);
+}
+
+int MakeSummary(std::string& line, int number, const std::string& path, DateForm form,
+                std::optional<FileStamp>& stamp) {
+  return SummaryOfFile(line, number, path, form, &stamp);
 }
 
 void PrintReceivedHeading() {
