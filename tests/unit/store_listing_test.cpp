@@ -149,7 +149,7 @@ TEST_F(StoreListingTest, ListAfterARenumberIsTheListOfTheFolder) {
       box.WriteFile("mbox/inbox/" + name, "Date: Mon, " + std::to_string(day) + " Jan 2024 10:30:00 +0900\nFrom: " +
                                               name + "\nSubject: was " + name + "\n");
     }
-    auto [list, listed] = FreshList(box.Path("mbox/inbox"));
+    MailList list = FreshList(box.Path("mbox/inbox")).first;
     int count = static_cast<int>(list.size());
     SortListByDate(list, count);
     std::vector<bool> placed;
@@ -168,7 +168,7 @@ TEST_F(StoreListingTest, FilesTheRenumberMovedAreNotReadAgain) {
   const std::string header = "Date: Mon, 15 Jan 2024 10:30:00 +0900\nFrom: sender\nSubject: ";
   box.WriteFile("mbox/inbox/0003.TXT", header + "first\n");
   box.WriteFile("mbox/inbox/0001.TXT", header + "second\n");
-  auto [list, listed] = FreshList(box.Path("mbox/inbox"));
+  MailList list = FreshList(box.Path("mbox/inbox")).first;
   ASSERT_EQ(list.size(), 2u);
   std::vector<bool> placed;
   test::WithPipedKeys("", [&] { RenumberFolder("inbox", list, 2, placed); });
