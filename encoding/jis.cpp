@@ -12,6 +12,10 @@ namespace {
 constexpr unsigned char kEsc = 0x1B;
 constexpr unsigned char kShiftOut = 0x0E;  // half-width katakana on
 constexpr unsigned char kShiftIn = 0x0F;   // half-width katakana off
+// The half-width katakana of JIS X 0201 after ESC ( I; Shift_JIS has them at
+// the same codes with the top bit set.
+constexpr unsigned char kFirstKana = 0x21;
+constexpr unsigned char kLastKana = 0x5F;
 
 // A line end never pairs with the byte before it, so a broken double-byte
 // character at the end of a line cannot swallow the line feed and merge two
@@ -137,24 +141,35 @@ class ByteSink {
 
 class JisDecoder {
  public:
-  JisDecoder(std::string_view jis, std::string& out)
-      : p_(reinterpret_cast<const unsigned char*>(jis.data())), n_(jis.size()), sink_(out) {}
+  // With `holdTail`, a character or escape that the end of `jis` cuts short
+  // is left unread: the next piece of the same line completes it.
+  JisDecoder(std::string_view jis, std::string& out, JisMode& mode, bool holdTail)
+      : p_(reinterpret_cast<const unsigned char*>(jis.data())), n_(jis.size()), mode_(mode), holdTail_(holdTail),
+        sink_(out) {}
 
-  void Run() {
+  // The bytes read; the rest was held back.
+  size_t Run() {
     while (i_ < n_) {
+      if (holdTail_ && CutShort()) break;
       sink_.Room(4);
       if (p_[i_] == kEsc) {
         Escape();
-      } else if (!doubleByte_ && !kana_) {
+      } else if (!mode_.doubleByte && !mode_.shiftedKana && !mode_.kanaSet) {
         CopyPlainRun();
-      } else if (!doubleByte_ || !CopyDoubleByteRun()) {
+      } else if (!mode_.doubleByte || !CopyDoubleByteRun()) {
         Ordinary();
       }
     }
+    return i_;
   }
 
  private:
-  unsigned char Shifted(unsigned char c) const { return kana_ ? static_cast<unsigned char>(c | 0x80) : c; }
+  bool CutShort() const {
+    const size_t rest = n_ - i_;
+    if (p_[i_] == kEsc) return rest < 3;
+    return rest == 1 && mode_.doubleByte && p_[i_] >= 0x21 && p_[i_] <= 0x7F;
+  }
+  unsigned char Shifted(unsigned char c) const { return mode_.shiftedKana ? static_cast<unsigned char>(c | 0x80) : c; }
   void PutEsc() { sink_.Put(Shifted(kEsc)); }
 
   void Escape() {
@@ -165,15 +180,17 @@ class JisDecoder {
         PutEsc();
         i_ += 1;  // the '$' follows as an ordinary byte
       } else if (p_[i_ + 2] == '@' || p_[i_ + 2] == 'B') {
-        doubleByte_ = true;
+        mode_.doubleByte = true;
+        mode_.kanaSet = false;
         i_ += 3;
       } else {
         i_ += 2;  // ESC $ dropped; the byte after it is taken as it is
         Ordinary();
       }
     } else if (next == '(') {
-      if (rest > 2 && (p_[i_ + 2] == 'B' || p_[i_ + 2] == 'J' || p_[i_ + 2] == 'H')) {
-        doubleByte_ = false;
+      if (rest > 2 && (p_[i_ + 2] == 'B' || p_[i_ + 2] == 'J' || p_[i_ + 2] == 'H' || p_[i_ + 2] == 'I')) {
+        mode_.doubleByte = false;
+        mode_.kanaSet = p_[i_ + 2] == 'I';
         i_ += 3;
       } else {
         PutEsc();
@@ -215,7 +232,7 @@ class JisDecoder {
 
   void Ordinary() {
     unsigned char c = p_[i_];
-    if (doubleByte_ && c >= 0x21 && c <= 0x7F) {
+    if (mode_.doubleByte && c >= 0x21 && c <= 0x7F) {
       if (i_ + 1 == n_ || IsLineEnd(p_[i_ + 1])) {
         sink_.Put(Shifted(c));  // half a character: kept as it came
         i_ += 1;
@@ -227,9 +244,11 @@ class JisDecoder {
       return;
     }
     if (c == kShiftOut) {
-      kana_ = true;
+      mode_.shiftedKana = true;
     } else if (c == kShiftIn) {
-      kana_ = false;
+      mode_.shiftedKana = false;
+    } else if (mode_.kanaSet && !mode_.shiftedKana && c >= kFirstKana && c <= kLastKana) {
+      sink_.Put(static_cast<unsigned char>(c | 0x80));
     } else {
       sink_.Put(IsLineEnd(c) ? c : Shifted(c));
     }
@@ -239,8 +258,8 @@ class JisDecoder {
   const unsigned char* p_;
   size_t n_;
   size_t i_ = 0;
-  bool doubleByte_ = false;
-  bool kana_ = false;
+  JisMode& mode_;
+  bool holdTail_;
   ByteSink sink_;
 };
 
@@ -313,13 +332,44 @@ std::string SjisToJis(std::string_view sjis) {
 void JisToSjis(std::string_view jis, std::string& out) {
   out.clear();
   out.reserve(jis.size());
-  JisDecoder(jis, out).Run();
+  JisMode mode;
+  JisDecoder(jis, out, mode, false).Run();
 }
 
 std::string JisToSjis(std::string_view jis) {
   std::string out;
   JisToSjis(jis, out);
   return out;
+}
+
+void JisStreamToSjis::Convert(std::string_view piece, std::string& out) {
+  out.clear();
+  // Half-width katakana shifted in with SO end with their line.
+  if (atLineStart_) mode_.shiftedKana = false;
+  if (!piece.empty()) atLineStart_ = IsLineEnd(static_cast<unsigned char>(piece.back()));
+  std::string_view text = piece;
+  if (!held_.empty()) {
+    held_.append(piece);
+    text = held_;
+  }
+  out.reserve(text.size());
+  size_t read = 0;
+  {
+    JisDecoder decoder(text, out, mode_, !atLineStart_);
+    read = decoder.Run();
+  }
+  held_ = std::string(text.substr(read));
+}
+
+void JisStreamToSjis::Finish(std::string& out) {
+  out.clear();
+  if (held_.empty()) return;
+  {
+    JisDecoder decoder(held_, out, mode_, false);
+    decoder.Run();
+  }
+  held_.clear();
+  atLineStart_ = true;
 }
 
 }  // namespace quillo

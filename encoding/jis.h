@@ -31,7 +31,37 @@ std::string SjisToJis(std::string_view sjis);
 // ESC ( J and ESC ( H (off), SO and SI (half-width katakana on and off).
 // Malformed escapes are resolved byte by byte, never by failing; the result is
 // never longer than the input. `out` is replaced.
+// ESC ( I selects the half-width katakana of JIS X 0201 (0x21-0x5F, stored
+// as Shift_JIS 0xA1-0xDF) until another ESC ( ends it.
 void JisToSjis(std::string_view jis, std::string& out);
 std::string JisToSjis(std::string_view jis);
+
+// What the escapes and shifts read so far have selected.
+struct JisMode {
+  bool doubleByte = false;   // ESC $ B, ESC $ @
+  bool kanaSet = false;      // ESC ( I
+  bool shiftedKana = false;  // SO
+};
+
+// JisToSjis over the pieces of one text, as a message arrives line by line
+// and a long line in pieces: the mode an escape selects holds across pieces
+// and lines until another escape changes it (SO ends with its line, as it
+// does in JisToSjis), and a character or escape cut between two pieces of a
+// line is read whole. Bytes never change order; a piece that ends a line
+// (in CR or LF) is converted completely.
+class JisStreamToSjis {
+ public:
+  // The converted form of `piece` (and of what the previous piece held
+  // back) replaces `out`.
+  void Convert(std::string_view piece, std::string& out);
+  // What is still held back at the end of the text, converted as JisToSjis
+  // converts the end of a text; `out` is replaced.
+  void Finish(std::string& out);
+
+ private:
+  JisMode mode_;
+  std::string held_;
+  bool atLineStart_ = true;
+};
 
 }  // namespace quillo

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "encoding/jis.h"
 
@@ -72,6 +73,14 @@ const ConversionCase kJisToSjisCases[] = {
     {"RejectedFirstByteIsGeta", "\x1b$B\x7f\x21z", "\x81\xac" "z"},
     {"RejectedSecondByteIsGeta", "\x1b$B$\x80z", "\x81\xac" "z"},
     {"ZeroByteCarriedThrough", "a\0b"s, "a\0b"s},
+    // Half-width katakana selected by ESC ( I, as iPhones send them.
+    {"KanaSetByEscape", "\x1b(I\x31\x32\x5f\x21\x1b(B", "\xb1\xb2\xdf\xa1"},
+    {"KanaSetEndsWithEscParenJ", "\x1b(I\x36\x1b(Jz", "\xb6z"},
+    {"KanaSetKeepsBlankAndLineEnd", "\x1b(I\x36 \x37\r\n", "\xb6 \xb7\r\n"},
+    {"KanaSetLeavesBytesAboveRangeAlone", "\x1b(I\x60\x7e", "\x60\x7e"},
+    {"KanaSetEndsDoubleByteRun", "\x1b$B$H\x1b(I\x31\x1b$B$H\x1b(B", "\x82\xc6\xb1\x82\xc6"},
+    {"KanaSetThenShiftOut", "\x1b(I\x0e\x31\x0f\x32", "\xb1\xb2"},
+    {"KanaSetAtEndOfText", "a\x1b(I", "a"},
 };
 
 class EncodingJisToSjisTest : public testing::TestWithParam<ConversionCase> {};
@@ -82,6 +91,69 @@ TEST_P(EncodingJisToSjisTest, Converts) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, EncodingJisToSjisTest, testing::ValuesIn(kJisToSjisCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A text that arrives in pieces (a message line by line, a long line in
+// pieces of 999 bytes): the joined result of the pieces.
+struct StreamCase {
+  const char* name;
+  std::vector<std::string> pieces;
+  std::string expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const StreamCase& c) { return os << c.name; }
+
+const StreamCase kStreamCases[] = {
+    {"DoubleByteModeCrossesPieces", {"\x1b$B$H", "$H\x1b(B\r\n"}, "\x82\xc6\x82\xc6\r\n"},
+    {"CharacterCutBetweenPieces", {"\x1b$B$", "H\x1b(B\r\n"}, "\x82\xc6\r\n"},
+    {"EscapeCutAfterEsc", {"a\x1b", "$B$H\x1b(B\r\n"}, "a\x82\xc6\r\n"},
+    {"EscapeCutAfterDollar", {"a\x1b$", "B$H\x1b(B\r\n"}, "a\x82\xc6\r\n"},
+    {"EscapeCutAfterParen", {"\x1b$B$H\x1b(", "Bz\r\n"}, "\x82\xc6z\r\n"},
+    {"DoubleByteModeCrossesLines", {"\x1b$B$H\r\n", "$H\x1b(B\r\n", "z\r\n"}, "\x82\xc6\r\n\x82\xc6\r\nz\r\n"},
+    {"KanaSetCrossesLines", {"\x1b(I\x31\r\n", "\x32\x1b(B\r\n", "\x33\r\n"}, "\xb1\r\n\xb2\r\n\x33\r\n"},
+    {"ShiftOutCrossesPiecesNotLines", {"\x0e\x31", "\x32\r\n", "\x33\r\n"}, "\xb1\xb2\r\n\x33\r\n"},
+    {"HalfCharacterAtLineEndStaysHalf", {"\x1b$B$\r\n", "$H\r\n"}, "$\r\n\x82\xc6\r\n"},
+    {"HeldBytesAtTheEnd", {"\x1b$B$H$"}, "\x82\xc6$"},
+    {"EscAtTheEnd", {"a\x1b$"}, "a\x1b$"},
+    {"NulKeptInDoubleByteRun", {"\x1b$B$H\0"s, "$H\x1b(B\r\n"}, "\x82\xc6\0\x82\xc6\r\n"s},
+};
+
+class EncodingJisStreamTest : public testing::TestWithParam<StreamCase> {};
+
+TEST_P(EncodingJisStreamTest, ConvertsPiecesAsOneText) {
+  JisStreamToSjis stream;
+  std::string joined;
+  std::string out;
+  for (const std::string& piece : GetParam().pieces) {
+    stream.Convert(piece, out);
+    joined += out;
+  }
+  stream.Finish(out);
+  joined += out;
+  EXPECT_EQ(joined, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EncodingJisStreamTest, testing::ValuesIn(kStreamCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever the cut, a text whose lines each end in ASCII converts in pieces
+// exactly as it does whole: well-formed mail is stored as it always was.
+TEST(EncodingJisStreamTest, EveryCutOfWellFormedTextGivesTheWholeResult) {
+  const std::string line = "ab\x1b$B$3$s$K$A$O\x1b(B \x1b(I\x31\x32\x1b(J!\r\n";
+  const std::string whole = JisToSjis(line + line);
+  for (size_t cut = 0; cut <= line.size(); ++cut) {
+    JisStreamToSjis stream;
+    std::string joined;
+    std::string out;
+    for (std::string_view piece : {std::string_view(line).substr(0, cut), std::string_view(line).substr(cut),
+                                   std::string_view(line)}) {
+      stream.Convert(piece, out);
+      joined += out;
+    }
+    stream.Finish(out);
+    joined += out;
+    EXPECT_EQ(joined, whole) << cut;
+  }
+}
 
 TEST(EncodingJisTest, OutputBufferIsReplacedNotAppended) {
   std::string out = "stale";
