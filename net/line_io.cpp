@@ -68,17 +68,20 @@ int SendBuffered(const std::string& text) {
 
 }  // namespace
 
-int NetRecvLine(char* buffer, int capacity) {
+int NetRecvPiece(char* buffer, int capacity, PieceEnd& end) {
+  end = PieceEnd::kCut;
   if (capacity < 2) return 0;
   for (int i = 0;; ++i) {
     int c = ReadByte();
     if (c == kReadFailed) {
       // Terminated all the same: callers show the reply buffer in messages.
       buffer[i] = '\0';
+      end = PieceEnd::kFailed;
       return -1;
     }
     if (c == kReadClosed) {
       buffer[i] = '\0';
+      end = PieceEnd::kClosed;
       return i;
     }
     buffer[i] = static_cast<char>(c);
@@ -90,6 +93,7 @@ int NetRecvLine(char* buffer, int capacity) {
     if (c == '\n' && i >= 1 && buffer[i - 1] == '\r') {
       buffer[i + 1] = '\0';
       LogPrintf("R:%s", buffer);
+      end = PieceEnd::kLineEnd;
       return i;
     }
     if (i >= capacity - 2) {
@@ -97,8 +101,16 @@ int NetRecvLine(char* buffer, int capacity) {
       LogPrintf("R:%s", buffer);
       return i + 1;
     }
-    if (c == 0) return i;
+    if (c == 0) {
+      end = PieceEnd::kNul;
+      return i;
+    }
   }
+}
+
+int NetRecvLine(char* buffer, int capacity) {
+  PieceEnd end;
+  return NetRecvPiece(buffer, capacity, end);
 }
 
 int NetRecvWholeLine(std::string& line, size_t longest) {

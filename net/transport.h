@@ -104,6 +104,11 @@ int NetStartTls(const std::string& host, std::string& reason);
 //  - the bytes so far (0 when none) when the peer closed the connection;
 //  - -1 on a receive error or when no byte came within the time-out.
 int NetRecvLine(char* buffer, int capacity);
+// What ended a piece of NetRecvPiece.
+enum class PieceEnd { kLineEnd, kCut, kNul, kClosed, kFailed };
+// NetRecvLine, also saying what ended the piece. After kNul the NUL byte is
+// at buffer[result]: it was received, and is part of the line.
+int NetRecvPiece(char* buffer, int capacity, PieceEnd& end);
 // The same with a 1000-byte buffer; `line` receives the terminated text.
 int NetRecvLine(std::string& line);
 

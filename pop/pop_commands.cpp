@@ -26,10 +26,12 @@ namespace {
 // runs keep taking them.
 constexpr int kClaimTries = 1000;
 
-// A read that gave no bytes: either the peer is gone, or a NUL byte began
-// the piece (the transport drops it and hands out what precedes it, which is
-// nothing). Only in the second case is there still data to read.
-bool NulPieceOnLiveConnection() { return GetNetSession().recvCount > 0; }
+// The bytes of a piece that NetRecvPiece read into `buffer`: the NUL byte
+// that ended one is among them.
+std::string_view PieceBytes(const char* buffer, int n, PieceEnd end) {
+  if (end == PieceEnd::kLineEnd || end == PieceEnd::kNul) return {buffer, static_cast<size_t>(n) + 1};
+  return {buffer, std::strlen(buffer)};
+}
 
 bool EndsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -64,16 +66,25 @@ struct ResponseSink {
 Response CopyResponse(ResponseSink out, size_t mostBytes) {
   char buffer[kRecvBufSize];
   std::string sjis;
+  // One message is one text for the JIS modes, but its header and its body
+  // each start in ASCII.
+  JisStreamToSjis jis;
+  bool inHeader = true;
   bool atLineStart = true;
   bool endedWithCr = false;  // the last piece was cut right after a CR
   size_t received = 0;
+  const auto broken = [&] {
+    jis.Finish(sjis);
+    out.Write(sjis);
+    return Response::kBroken;
+  };
   for (;;) {
     WriteOut(".");
-    int n = NetRecvLine(buffer, kRecvBufSize);
-    if (n < 0 || (n == 0 && !NulPieceOnLiveConnection())) return Response::kBroken;
-    std::string_view piece(buffer, std::strlen(buffer));
-    // A NUL byte that ended the piece was received too.
-    received += std::max<size_t>(piece.size(), 1);
+    PieceEnd end;
+    int n = NetRecvPiece(buffer, kRecvBufSize, end);
+    if (end == PieceEnd::kFailed || n < 0 || (end == PieceEnd::kClosed && n == 0)) return broken();
+    std::string_view piece = PieceBytes(buffer, n, end);
+    received += piece.size();
     if (received > mostBytes) return Response::kTooLong;
     // A line cut between its CR and LF: the LF finishes that line, and the
     // next line begins right after it, inside this piece.
@@ -87,8 +98,13 @@ Response CopyResponse(ResponseSink out, size_t mostBytes) {
       // Byte-stuffing: the server doubled a leading dot.
       if (piece.size() >= 2 && piece[0] == '.' && piece[1] == '.') piece.remove_prefix(1);
     }
-    JisToSjis(piece, sjis);
+    const bool headerEnds = inHeader && atLineStart && piece == "\r\n";
+    jis.Convert(piece, sjis);
     out.Write(sjis);
+    if (headerEnds) {
+      inHeader = false;
+      jis = JisStreamToSjis();
+    }
     // Only a CR LF that the reader ended the piece with ends a line; a cut
     // piece, or one ended by a NUL byte, continues the same line.
     atLineStart = EndsWith(piece, "\r\n");

@@ -15,6 +15,12 @@ namespace {
 
 using Reply = ScriptedPopServer::Reply;
 
+std::string Repeated(std::string_view text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 std::string ReadFileBytes(const std::string& path) {
   std::string content;
   ReadWholeFile(path, content);
@@ -40,9 +46,19 @@ TEST_F(PopSaveBodyTest, StoresWhatTheServerMeantLineByLine) {
       {"a dot and a blank is a line", ". \r\nx\r\n.\r\n", false, 1, ". \r\nx\r\n", "...\n"},
       {"40 lines give 41 dots", forty + ".\r\n", false, 1, forty, std::string(41, '.') + "\n"},
       {"JIS becomes Shift_JIS", "\x1b$B$3$s\x1b(B\r\n.\r\n", false, 1, "\x82\xb1\x82\xf1\r\n", "..\n"},
-      // The NUL begins the line, so the dots after it are not at its start.
-      {"a NUL at a line start", std::string("x\r\n\0..y\r\n.\r\n", 12), false, 1, "x\r\n..y\r\n",
+      // The NUL begins the line, so the dots after it are not at its start;
+      // it is stored like any other byte.
+      {"a NUL at a line start", std::string("x\r\n\0..y\r\n.\r\n", 12), false, 1, std::string("x\r\n\0..y\r\n", 9),
        "....\n"},
+      {"NUL bytes inside a line", std::string("a\0b\0\0c\r\n.\r\n", 11), false, 1, std::string("a\0b\0\0c\r\n", 8),
+       ".....\n"},
+      {"half-width katakana after ESC ( I", "\x1b(I\x36\x37\x1b(B\r\n.\r\n", false, 1, "\xb6\xb7\r\n", "..\n"},
+      {"JIS mode across the pieces of a long line",
+       "\x1b$B" + std::string(1200, '$') + "\x1b(B\r\n.\r\n", false, 1, Repeated("\x82\xa2", 600) + "\r\n", "...\n"},
+      {"JIS mode across lines until an escape", "\x1b$B$3\r\n$s\x1b(B\r\nz\r\n.\r\n", false, 1,
+       "\x82\xb1\r\n\x82\xf1\r\nz\r\n", "....\n"},
+      {"the body starts in ASCII", "Subject: \x1b$B$3\r\n\r\n$s\r\n.\r\n", false, 1,
+       "Subject: \x82\xb1\r\n\r\n$s\r\n", "....\n"},
       {"a hang-up keeps what came", "a\r\nhalf", true, 0, "a\r\nhalf", "...\n"},
   };
   for (const BodyCase& c : cases) {

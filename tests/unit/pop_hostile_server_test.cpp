@@ -189,11 +189,13 @@ TEST_F(PopHostileServer, EndlessResponsesStoreAndDeleteNothing) {
 TEST_F(PopHostileServer, NulBytesAndBrokenEscapesKeepTheLines) {
   const std::vector<std::string> wires = {
       "a\0b\r\n\0\r\nnext\r\n"s,
-      "\x1b$B$3\r\nnext\r\n",        // double-byte mode never ended, half a character at the end
+      // Double-byte mode not ended on its line (it holds until an escape
+      // ends it), half a character at the end.
+      "\x1b$B$3\r\n\x1b(Bnext\r\n",
       "\x1b$\r\nnext\r\n",           // an escape cut short by the line end
       "\x1b(Z\x1b$Z\x1b\r\nnext\r\n",  // escapes that name nothing
       "\x0e\x1b(\x0f\r\nnext\r\n",   // half-width katakana around a broken escape
-      "\x1b$B\x7f\x7f\x21\r\nnext\r\n",
+      "\x1b$B\x7f\x7f\x21\r\n\x1b(Bnext\r\n",
   };
   for (const std::string& wire : wires) {
     ScriptedPopServer server;
