@@ -10,6 +10,7 @@
 #include "encoding/date_header.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/partial_file.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "store/folders.h"
@@ -68,14 +69,11 @@ int CopyFile(const std::string& source, const std::string& destination) {
   }
   // The copy is made beside the destination and renamed over it, so a failed
   // copy never leaves the destination half written.
-  const std::string partial = destination + ".part";
-  OutputFile out;
-  bool ok = out.Open(partial) && CopyBytes(in, out);
-  ok = out.Close() && ok;
+  PartialFile out;
+  bool ok = out.Open(destination, PartialFile::Use::kReplace) && CopyBytes(in, out.Out());
+  ok = ok && out.Finish();
   in.Close();
-  if (ok) ok = RenameReplace(partial, destination);
-  if (!ok) {
-    RemoveFile(partial);
+  if (!ok || !out.Replace()) {
     PrintOut("mail move error!(%s)\n", source.c_str());
     return 1;
   }
@@ -89,21 +87,18 @@ int FileSentMessage(const std::string& path, const std::string& folder) {
   // The copy is written under a name no listing shows and takes its own
   // only when whole, so a run killed while filing leaves no part of it in
   // the folder. No other running process writes under that name.
-  const std::string partial = PartialPath(target);
-  OutputFile out;
-  if (!in.IsOpen() || !out.Open(partial)) {
+  PartialFile out;
+  if (!in.IsOpen() || !out.Open(target, PartialFile::Use::kNew)) {
     PrintOut("mail move error!(%s)\n", path.c_str());
     PrintErr("the sent mail stays in the outbox(%s)!\a\n", path.c_str());
     return 1;
   }
   out.Write(Format("Date: %s\n", FormatDateHeader().c_str()));
-  bool ok = CopyForFiling(in, out);
-  ok = out.Close() && ok;
+  bool ok = CopyForFiling(in, out.Out());
   in.Close();
   // The name is taken without replacing a file another run put there.
-  if (ok) ok = RenameNoReplace(partial, target);
-  if (!ok) {
-    RemoveFile(partial);
+  if (!ok || !out.NameAs(target)) {
+    out.Discard();
     PrintOut("mail move error!(%s)\n", path.c_str());
     PrintErr("the sent mail stays in the outbox(%s)!\a\n", path.c_str());
     return 1;

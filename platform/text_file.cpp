@@ -1,6 +1,7 @@
 #include "platform/text_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -172,9 +173,11 @@ bool OutputFile::Open(const std::string& path, Mode mode) {
   Close();
   failed_ = false;
   cutAtClose_ = mode == Mode::kOverwrite;
-  if (mode == Mode::kCreateExclusive || mode == Mode::kOverwrite) {
-    const int flags = mode == Mode::kOverwrite ? O_WRONLY | O_CREAT : O_WRONLY | O_CREAT | O_EXCL;
-    int fd = ::open(path.c_str(), flags, 0666);
+  if (mode == Mode::kCreateExclusive || mode == Mode::kOverwrite || mode == Mode::kCreatePrivate) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+    if (mode != Mode::kOverwrite) flags |= O_EXCL;
+    if (mode == Mode::kCreatePrivate) flags |= O_NOFOLLOW;
+    int fd = ::open(path.c_str(), flags, mode == Mode::kCreatePrivate ? 0600 : 0666);
     if (fd < 0) return false;
     file_ = fdopen(fd, "wb");
     if (!file_) ::close(fd);
@@ -209,6 +212,15 @@ bool OutputFile::Close() {
   file_ = nullptr;
   GiveBack(buffer_);
   return !failed_;
+}
+
+bool OutputFile::CloseSynced() {
+  if (file_ && (std::fflush(file_) != 0 || ::fsync(fileno(file_)) != 0)) failed_ = true;
+  return Close();
+}
+
+bool OutputFile::SetPermissions(unsigned mode) {
+  return file_ && ::fchmod(fileno(file_), static_cast<mode_t>(mode)) == 0;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {

@@ -65,7 +65,9 @@ class OutputFile {
   // written over and whatever is left past the new end is cut at Close(): on
   // some file systems emptying a file on open makes its close wait for the
   // disk, once for every rewrite.
-  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite };
+  // kCreatePrivate: a new file, readable by the user alone, made exclusively
+  // and never through a symbolic link.
+  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite, kCreatePrivate };
   OutputFile() = default;
   ~OutputFile() { Close(); }
   OutputFile(const OutputFile&) = delete;
@@ -75,7 +77,11 @@ class OutputFile {
   bool IsOpen() const { return file_ != nullptr; }
   bool Write(std::string_view text);
   bool Close();
+  // Close() once the bytes are on the disk (fsync).
+  bool CloseSynced();
   bool Failed() const { return failed_; }
+  // Gives the open file the permission bits `mode`; false when it cannot.
+  bool SetPermissions(unsigned mode);
 
  private:
   std::FILE* file_ = nullptr;

@@ -1,6 +1,7 @@
 #include "settings/key_value.h"
 
 #include "platform/files.h"
+#include "platform/partial_file.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 
@@ -49,27 +50,17 @@ int ReadKey(std::string_view key, std::string& value, const std::string& path, s
   return value.empty() ? 0 : 1;
 }
 
-static std::string TemporaryPathBeside(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string("tmp.ini") : path.substr(0, slash + 1) + "tmp.ini";
-}
-
 int WriteKey(std::string_view key, std::string_view value, const std::string& path) {
-  const std::string tmpPath = TemporaryPathBeside(path);
   std::string newLine(key);
   newLine += '=';
   newLine += value;
   newLine += '\n';
 
-  OutputFile out;
-  if (!out.Open(tmpPath)) return 0;
+  PartialFile out;
+  if (!out.Open(path, PartialFile::Use::kReplace)) return 0;
   if (StatPath(path) != PathKind::kNone) {
     InputFile in(path);
-    if (!in.IsOpen()) {
-      out.Close();
-      RemoveFile(tmpPath);
-      return 0;
-    }
+    if (!in.IsOpen()) return 0;
     bool replaced = false;
     bool skippingRest = false;  // the remaining pieces of a replaced long line
     bool atLineStart = true;
@@ -94,19 +85,11 @@ int WriteKey(std::string_view key, std::string_view value, const std::string& pa
       if (!atLineStart) out.Write("\n");
       out.Write(newLine);
     }
-    if (in.HadError()) {
-      out.Close();
-      RemoveFile(tmpPath);
-      return 0;
-    }
+    if (in.HadError()) return 0;
   } else {
     out.Write(newLine);
   }
-  if (!out.Close() || !RenameReplace(tmpPath, path)) {
-    RemoveFile(tmpPath);
-    return 0;
-  }
-  return 1;
+  return out.Replace() ? 1 : 0;
 }
 
 }  // namespace quillo

@@ -26,8 +26,8 @@ bool ReadKeys(std::span<const std::string_view> keys, std::vector<std::optional<
 
 // Sets `key` to `value` in `path` (every matching line is replaced; the line is
 // appended when none matches; the file is created when missing). The new
-// content is written completely to "tmp.ini" beside the file and then renamed
-// over it, so a failure leaves the original intact. Returns 1 on success, 0 on
+// content is written whole beside the file and then renamed over it
+// (PartialFile), so a failure leaves the original intact. Returns 1 on success, 0 on
 // failure.
 int WriteKey(std::string_view key, std::string_view value, const std::string& path);
 

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/partial_file.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "store/folders.h"
@@ -49,17 +50,10 @@ int CopyThenRemove(const std::string& source, const std::string& destination) {
   // behind in the target folder.
   InputFile in;
   if (!in.Open(source, false)) return MoveFailed(source);
-  // No other running process writes under this name: what is there can only
-  // be left from an earlier run, and is replaced.
-  const std::string partial = PartialPath(destination);
-  OutputFile out;
-  if (!out.Open(partial)) return MoveFailed(source);
+  PartialFile out;
+  if (!out.Open(destination, PartialFile::Use::kNew)) return MoveFailed(source);
   // Only a complete copy may replace the source.
-  const bool copied = CopyBytes(in, out);
-  if (!out.Close() || !copied || !RenameNoReplace(partial, destination)) {
-    RemoveFile(partial);
-    return MoveFailed(source);
-  }
+  if (!CopyBytes(in, out.Out()) || !out.NameAs(destination)) return MoveFailed(source);
   in.Close();
   if (!RemoveFile(source)) {
     // Keeping the message in one place only: the copy goes again.

@@ -92,7 +92,8 @@ TEST(KeyValueWrite, Cases) {
     if (c.before != "<none>") box.WriteFile("w.ini", c.before);
     EXPECT_EQ(WriteKey(c.key, c.value, path), 1) << c.name;
     EXPECT_EQ(box.ReadFile("w.ini"), c.after) << c.name;
-    EXPECT_FALSE(box.Exists("tmp.ini")) << c.name;
+    // Nothing is left beside the file.
+    EXPECT_EQ(box.List(""), std::vector<std::string>{"w.ini"}) << c.name;
   }
 }
 
@@ -114,7 +115,7 @@ TEST(KeyValueWrite, FailedRewriteLeavesTheOriginalIntact) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(box.ReadFile("c.ini"), original);
-  EXPECT_FALSE(box.Exists("tmp.ini"));
+  EXPECT_EQ(box.List(""), std::vector<std::string>{"c.ini"});
 }
 
 TEST(KeyValueWrite, TenThousandSlotsKeepTheirOwnValues) {
