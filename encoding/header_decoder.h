@@ -1,4 +1,4 @@
-// Decoding the header of a saved message file.
+// Decoding the header of a message as its lines pass by.
 #pragma once
 
 #include <string>
@@ -6,16 +6,23 @@
 
 namespace quillo {
 
-// Copies `inPath` to `outPath` (created or emptied), turning every header
-// line, up to the first empty line, from encoded-words and JIS into Shift_JIS;
-// the empty line and the body are copied unchanged. The input is read in text
-// mode (CR LF becomes LF) in line pieces of at most 999 bytes, each piece
-// handled as a line. Returns 0 on success, 1 on failure after saying why on
-// standard error; the output is then incomplete and left to the caller.
-int DecodeHeaderFile(const std::string& inPath, const std::string& outPath);
+// Turns every header line, up to the first empty line, from encoded-words
+// and JIS into Shift_JIS; the empty line and the body pass unchanged. Lines
+// arrive in the pieces a line reader cuts them into: at most a fixed number
+// of bytes, LF included when it fits. A line feed that arrives as a piece of
+// its own after a cut piece ends that long line; it is not the empty line
+// that ends the header.
+class HeaderDecoder {
+ public:
+  // The text to store for `piece`; valid until the next call.
+  std::string_view Next(std::string_view piece);
+  bool InHeader() const { return inHeader_; }
 
-// The same for a message already in memory: what DecodeHeaderFile would
-// write for a file holding `text`.
-std::string DecodeHeaderText(std::string_view text);
+ private:
+  std::string words_;
+  std::string sjis_;
+  bool inHeader_ = true;
+  bool lineOpen_ = false;  // the last piece did not end its line
+};
 
 }  // namespace quillo

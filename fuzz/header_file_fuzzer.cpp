@@ -2,7 +2,7 @@
 // memory must give what the file decoder wrote.
 #include <cstdlib>
 
-#include "encoding/header_file.h"
+#include "store/header_file.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/text_file.h"
 

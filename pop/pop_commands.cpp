@@ -7,15 +7,16 @@
 #include <set>
 #include <string_view>
 
-#include "encoding/header_file.h"
 #include "encoding/jis.h"
 #include "net/transport.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/partial_file.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
 #include "store/folders.h"
+#include "store/header_file.h"
 #include "store/summary.h"
 
 namespace quillo {
@@ -116,11 +117,11 @@ Response CopyResponse(ResponseSink out, size_t mostBytes) {
 // from `fileNumber` on. The rename never replaces a file, so two runs can
 // never take one number; a number taken meanwhile moves on to the next. The
 // path, or "" on failure.
-std::string ClaimMessageFile(const std::string& folder, int fileNumber, const std::string& partial) {
+std::string ClaimMessageFile(const std::string& folder, int fileNumber, PartialFile& partial) {
   for (int n = fileNumber, tries = 0; tries < kClaimTries && n >= 0 && n < INT_MAX; ++n, ++tries) {
     const std::string path = NewMessagePath(folder, n);
     if (ExistsIgnoringCase(path)) continue;
-    if (RenameNoReplace(partial, path)) return path;
+    if (partial.NameAs(path)) return path;
     // Not a clash with another run: the folder takes no new files.
     if (StatPath(path) == PathKind::kNone) return "";
   }
@@ -237,26 +238,23 @@ int SaveBody(const std::string& path, size_t mostBytes, std::optional<std::strin
   return 1;
 }
 
-// Decodes the received message into `partial`: from the copy in memory when
-// there is one, else from the temporary file. False after saying why.
-bool DecodeInto(const std::string& partial, const std::string& wanted, const std::string& tmpPath,
-                const std::optional<std::string>& decoded) {
-  OutputFile out;
-  if (!out.Open(partial)) {
-    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
-    return false;
-  }
+// Decodes the received message into `out` and finishes it: from the copy
+// in memory when there is one, else from the temporary file. False after
+// saying why.
+bool DecodeInto(PartialFile& out, const std::string& tmpPath, const std::optional<std::string>& decoded) {
   if (decoded) {
     out.Write(*decoded);
-    if (out.Close()) return true;
-    WriteErr("tmpfile write error!\r\n");
-    return false;
+  } else {
+    InputFile in(tmpPath);
+    if (!in.IsOpen()) {
+      WriteErr("infile open error!\r\n");
+      return false;
+    }
+    if (DecodeHeaderStream(in, out.Out()) != 0) return false;
   }
-  if (!out.Close()) {
-    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
-    return false;
-  }
-  return DecodeHeaderFile(tmpPath, partial) == 0;
+  if (out.Finish()) return true;
+  WriteErr("tmpfile write error!\r\n");
+  return false;
 }
 
 }  // namespace
@@ -283,15 +281,19 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
   // number only when whole: a run killed half-way leaves no part of a
   // message in the folder (and the message is still on the server).
   const std::string wanted = NewMessagePath(folder, fileNumber);
-  const std::string partial = PartialPath(wanted);
-  if (!DecodeInto(partial, wanted, tmpPath, decoded)) {
-    // Half a message must not pass for a received one.
-    RemoveFile(partial);
+  // The folder goes to the disk as a whole before the server may delete
+  // (SyncReceivedMail), not a file at a time.
+  PartialFile partial;
+  if (!partial.Open(wanted, PartialFile::Use::kNew, PartialFile::Sync::kLater)) {
+    PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
+  // Half a message must not pass for a received one: a failure leaves no
+  // partial file.
+  if (!DecodeInto(partial, tmpPath, decoded)) return 0;
   const std::string messagePath = ClaimMessageFile(folder, fileNumber, partial);
   if (messagePath.empty()) {
-    RemoveFile(partial);
+    partial.Discard();
     PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "encoding/header_file.h"
+#include "store/header_file.h"
 
 namespace quillo {
 namespace {
