@@ -5,8 +5,8 @@
 
 #include "platform/output.h"
 #include "platform/strings.h"
-#include "pop/cache_file.h"
 #include "pop/header_list.h"
+#include "settings/key_value_file.h"
 #include "settings/settings.h"
 
 namespace quillo {

@@ -5,15 +5,15 @@
 #include <new>
 #include <optional>
 
-#include "encoding/header_file.h"
 #include "net/transport.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
-#include "pop/cache_file.h"
 #include "pop/header_cache.h"
 #include "pop/pop_commands.h"
+#include "settings/key_value_file.h"
 #include "settings/settings.h"
+#include "store/header_file.h"
 #include "store/summary.h"
 
 namespace quillo {

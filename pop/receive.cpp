@@ -1,5 +1,6 @@
 #include "pop/receive.h"
 
+#include "console/folder_prompts.h"
 #include "console/line_input.h"
 #include "platform/files.h"
 #include "platform/output.h"

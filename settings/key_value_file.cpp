@@ -1,10 +1,11 @@
-#include "pop/cache_file.h"
+#include "settings/key_value_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/partial_file.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/key_value.h"
@@ -36,11 +37,6 @@ std::string_view KeyOfLine(std::string_view line) {
   if (end == std::string_view::npos || end == 0) return {};
   std::string_view key = line.substr(0, end);
   return LineMatchesKey(line, key) ? key : std::string_view();
-}
-
-std::string TemporaryPathBeside(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string("tmp.ini") : path.substr(0, slash + 1) + "tmp.ini";
 }
 
 // Reading in text mode: every CR LF becomes LF; a CR alone stays.
@@ -137,9 +133,8 @@ void KeyValueFile::Set(std::string_view key, std::string_view value) {
 
 bool KeyValueFile::Save() const {
   if (unreadable_) return false;
-  const std::string tmpPath = TemporaryPathBeside(path_);
-  OutputFile out;
-  if (!out.Open(tmpPath)) return false;
+  PartialFile out;
+  if (!out.Open(path_, PartialFile::Use::kReplace)) return false;
   std::vector<bool> written(sets_.size(), false);
   const std::string_view content(content_);
   // Lines that stay as they were go out in runs.
@@ -161,11 +156,7 @@ bool KeyValueFile::Save() const {
   for (size_t i = 0; i < sets_.size(); ++i) {
     if (!written[i]) out.Write(sets_[i].key + "=" + sets_[i].value + "\n");
   }
-  if (!out.Close() || !RenameReplace(tmpPath, path_)) {
-    RemoveFile(tmpPath);
-    return false;
-  }
-  return true;
+  return out.Replace();
 }
 
 }  // namespace quillo

@@ -1,4 +1,5 @@
-// A key-value file read once and written back once. The header cache holds
+// A key-value file read once and written back once (ReadKey and WriteKey,
+// settings/key_value.h, for a whole file at a time). The header cache holds
 // two keys per message; looking each one up with ReadKey and setting it with
 // WriteKey would read or rewrite the whole file per key, which grows with the
 // square of the maildrop. This gives the same results in one pass each way:
@@ -35,8 +36,8 @@ class KeyValueFile {
 
   void Set(std::string_view key, std::string_view value);
 
-  // Writes the content to "tmp.ini" beside the file and renames it over the
-  // file. False (the file unchanged) when that fails, or when the file could
+  // Writes the content beside the file and renames it over the file
+  // (PartialFile). False (the file unchanged) when that fails, or when the file could
   // not be loaded: its lines would be lost.
   bool Save() const;
 

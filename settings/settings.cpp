@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <array>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -58,72 +59,91 @@ constexpr std::pair<const char*, TlsMode> kTlsModes[] = {
 constexpr std::pair<const char*, SmtpAuth> kSmtpAuths[] = {
     {"none", SmtpAuth::kNone}, {"plain", SmtpAuth::kPlain}, {"login", SmtpAuth::kLogin}};
 
-// The keys the settings file may give, all read in one pass: a file of many
-// megabytes is read once, not once per key.
-constexpr std::string_view kFileKeys[] = {
-    "mailbox",  "tmp",      "POPserver", "POPLogin", "editor",         "signature", "SMTPserver", "mailto",
-    "fullname", "serverdel", "headlist", "lines",    "Logdisp",        "pager",     "passwd",     "Reciveheadlong",
-    "timeout",  "console",  "POPtls",    "SMTPtls",  "SMTPauth",       "SMTPLogin", "SMTPpasswd", "cafile"};
+// How a key's value is stored. Each takes the key, its (non-empty) value and
+// the message of the first wrong choice, which it sets when the value is none
+// of its choices (a mistyped TLS mode must not quietly mean "none").
+using Store = void (*)(Settings& s, std::string_view key, const std::string& value, std::string& wrong);
 
-class FileValues {
- public:
-  explicit FileValues(const std::string& path) : path_(path) {
-    ReadKeys(kFileKeys, values_, path, cap::kReadValue);
+template <auto Field, size_t Capacity>
+void Text(Settings& s, std::string_view, const std::string& value, std::string&) {
+  s.*Field = Capped(value, Capacity);
+}
+// A directory: one trailing '/' is removed.
+template <auto Field, size_t Capacity>
+void Directory(Settings& s, std::string_view, const std::string& value, std::string&) {
+  s.*Field = Capped(WithoutTrailingSeparator(value), Capacity);
+}
+template <auto Field>
+void Flag(Settings& s, std::string_view, const std::string& value, std::string&) {
+  s.*Field = FlagValue(value);
+}
+template <auto Field>
+void Number(Settings& s, std::string_view, const std::string& value, std::string&) {
+  s.*Field = IntValue(value);
+}
+// A number of seconds; below 0 waits for ever, as 0 does.
+template <auto Field>
+void Seconds(Settings& s, std::string_view, const std::string& value, std::string&) {
+  s.*Field = IntValue(value) < 0 ? 0 : IntValue(value);
+}
+template <auto Field, const auto& Names>
+void Choice(Settings& s, std::string_view key, const std::string& value, std::string& wrong) {
+  if (!ChoiceValue(value, Names, s.*Field) && wrong.empty()) {
+    wrong = Format("%.*s error!(%s)\a\r\n", static_cast<int>(key.size()), key.data(), value.c_str());
   }
-  // As ReadKey: true, with `value` set, when the file gives `key` a value
-  // that is not empty.
-  bool Read(std::string_view key, std::string& value) const {
-    for (size_t k = 0; k < std::size(kFileKeys); ++k) {
-      if (kFileKeys[k] != key) continue;
-      if (!values_[k] || values_[k]->empty()) return false;
-      value = *values_[k];
-      return true;
-    }
-    // A key missing from the list above still reads right, only slower.
-    return ReadKey(key, value, path_, cap::kReadValue) == 1;
-  }
+}
 
- private:
-  std::string path_;
-  std::vector<std::optional<std::string>> values_;
+struct KeyRule {
+  std::string_view key;
+  Store store;
 };
 
-// Returns the message for the first choice key whose value is none of its
-// choices (a mistyped TLS mode must not quietly mean "none"), "" when all are
-// sound.
+// Every key the settings file may give, in the order they are applied.
+// clang-format off
+constexpr KeyRule kKeyRules[] = {
+    {"mailbox",        Directory<&Settings::mailbox, cap::kMailbox>},
+    {"tmp",            Directory<&Settings::tmp, cap::kTmp>},
+    {"POPserver",      Text<&Settings::POPserver, cap::kPOPserver>},
+    {"POPLogin",       Text<&Settings::POPLogin, cap::kPOPLogin>},
+    {"editor",         Text<&Settings::editor, cap::kEditor>},
+    {"signature",      Text<&Settings::signature, cap::kSignature>},
+    {"SMTPserver",     Text<&Settings::SMTPserver, cap::kSMTPserver>},
+    {"mailto",         Text<&Settings::mailto, cap::kMailto>},
+    {"fullname",       Text<&Settings::fullname, cap::kFullname>},
+    {"serverdel",      Flag<&Settings::serverdel>},
+    {"headlist",       Flag<&Settings::headlist>},
+    {"lines",          Number<&Settings::lines>},
+    {"Logdisp",        Flag<&Settings::Logdisp>},
+    {"pager",          Text<&Settings::pager, cap::kPager>},
+    {"passwd",         Text<&Settings::passwd, cap::kPasswd>},
+    {"Reciveheadlong", Flag<&Settings::Reciveheadlong>},
+    {"timeout",        Seconds<&Settings::timeout>},
+    {"console",        Text<&Settings::console, cap::kConsole>},
+    {"POPtls",         Choice<&Settings::POPtls, kTlsModes>},
+    {"SMTPtls",        Choice<&Settings::SMTPtls, kTlsModes>},
+    {"SMTPauth",       Choice<&Settings::SMTPauth, kSmtpAuths>},
+    {"SMTPLogin",      Text<&Settings::SMTPLogin, cap::kSMTPLogin>},
+    {"SMTPpasswd",     Text<&Settings::SMTPpasswd, cap::kSMTPpasswd>},
+    {"cafile",         Text<&Settings::cafile, cap::kCafile>},
+};
+// clang-format on
+
+constexpr auto kFileKeys = [] {
+  std::array<std::string_view, std::size(kKeyRules)> keys{};
+  for (size_t k = 0; k < keys.size(); ++k) keys[k] = kKeyRules[k].key;
+  return keys;
+}();
+
+// Applies the settings file; every key is read in one pass, so a file of
+// many megabytes is read once, not once per key. Returns the message for the
+// first choice key whose value is none of its choices, "" when all are sound.
 std::string ApplyFile(Settings& s, const std::string& path) {
-  const FileValues file(path);
-  std::string value;
+  std::vector<std::optional<std::string>> values;
+  ReadKeys(kFileKeys, values, path, cap::kReadValue);
   std::string wrong;
-  auto choice = [&](const char* key, auto& field, const auto& names) {
-    if (!file.Read(key, value)) return;
-    if (!ChoiceValue(value, names, field) && wrong.empty()) wrong = Format("%s error!(%s)\a\r\n", key, value.c_str());
-  };
-  auto read = [&](const char* key) { return file.Read(key, value); };
-  if (read("mailbox")) s.mailbox = Capped(WithoutTrailingSeparator(value), cap::kMailbox);
-  if (read("tmp")) s.tmp = Capped(WithoutTrailingSeparator(value), cap::kTmp);
-  if (read("POPserver")) s.POPserver = Capped(value, cap::kPOPserver);
-  if (read("POPLogin")) s.POPLogin = Capped(value, cap::kPOPLogin);
-  if (read("editor")) s.editor = Capped(value, cap::kEditor);
-  if (read("signature")) s.signature = Capped(value, cap::kSignature);
-  if (read("SMTPserver")) s.SMTPserver = Capped(value, cap::kSMTPserver);
-  if (read("mailto")) s.mailto = Capped(value, cap::kMailto);
-  if (read("fullname")) s.fullname = Capped(value, cap::kFullname);
-  if (read("serverdel")) s.serverdel = FlagValue(value);
-  if (read("headlist")) s.headlist = FlagValue(value);
-  if (read("lines")) s.lines = IntValue(value);
-  if (read("Logdisp")) s.Logdisp = FlagValue(value);
-  if (read("pager")) s.pager = Capped(value, cap::kPager);
-  if (read("passwd")) s.passwd = Capped(value, cap::kPasswd);
-  if (read("Reciveheadlong")) s.Reciveheadlong = FlagValue(value);
-  if (read("timeout")) s.timeout = IntValue(value) < 0 ? 0 : IntValue(value);
-  if (read("console")) s.console = Capped(value, cap::kConsole);
-  choice("POPtls", s.POPtls, kTlsModes);
-  choice("SMTPtls", s.SMTPtls, kTlsModes);
-  choice("SMTPauth", s.SMTPauth, kSmtpAuths);
-  if (read("SMTPLogin")) s.SMTPLogin = Capped(value, cap::kSMTPLogin);
-  if (read("SMTPpasswd")) s.SMTPpasswd = Capped(value, cap::kSMTPpasswd);
-  if (read("cafile")) s.cafile = Capped(value, cap::kCafile);
+  for (size_t k = 0; k < std::size(kKeyRules); ++k) {
+    if (values[k] && !values[k]->empty()) kKeyRules[k].store(s, kKeyRules[k].key, *values[k], wrong);
+  }
   return wrong;
 }
 
