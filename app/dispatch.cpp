@@ -8,6 +8,7 @@
 #include "compose/follow_up.h"
 #include "compose/outbox.h"
 #include "console/address_book.h"
+#include "console/folder_prompts.h"
 #include "console/line_input.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -15,7 +16,6 @@
 #include "pop/unload.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
-#include "store/choose.h"
 #include "store/listing.h"
 #include "store/move.h"
 

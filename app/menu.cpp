@@ -1,9 +1,10 @@
-#include "console/menu.h"
+#include "app/menu.h"
 
 #include <optional>
 #include <vector>
 
 #include "console/external.h"
+#include "console/folder_prompts.h"
 #include "console/line_input.h"
 #include "console/pager.h"
 #include "console/run_command.h"
@@ -12,7 +13,6 @@
 #include "platform/strings.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
-#include "store/choose.h"
 #include "store/folders.h"
 #include "store/listing.h"
 #include "store/mail_list.h"

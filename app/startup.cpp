@@ -2,10 +2,10 @@
 #include <string_view>
 
 #include "app/dispatch.h"
+#include "app/menu.h"
 #include "app/options.h"
+#include "console/folder_prompts.h"
 #include "console/line_input.h"
-#include "console/menu.h"
-#include "encoding/header_file.h"
 #include "net/transport.h"
 #include "platform/console_charset.h"
 #include "platform/files.h"
@@ -14,6 +14,7 @@
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
+#include "store/header_file.h"
 #include "store/move.h"
 
 namespace quillo {

@@ -1,4 +1,4 @@
-#include "store/choose.h"
+#include "console/folder_prompts.h"
 
 #include <algorithm>
 #include <new>
@@ -51,7 +51,44 @@ void ShowFolderPage(const MailList& list, int first, int rows) {
   WriteOut("Select:");
 }
 
+// Creates `path` after the user agreed; 1 on success.
+int CreateAfterConsent(const std::string& prompt, const std::string& path) {
+  if (!AskYes(prompt)) return 0;
+  if (!MakeDirectory(path)) {
+    PrintErr("directry create error!\a\n");
+    return 0;
+  }
+  PrintErr("created.\n");
+  return 1;
+}
+
 }  // namespace
+
+int EnsureFolder(const std::string& folder) {
+  const std::string& mailbox = GetSettings().mailbox;
+  switch (StatPath(mailbox)) {
+    case PathKind::kNone:
+      if (!CreateAfterConsent(Format("no identify folder directry(%s)\n create?(Y/N) : ", mailbox.c_str()),
+                              mailbox))
+        return 0;
+      break;
+    case PathKind::kDirectory:
+      break;
+    default:
+      PrintErr("file already!(%s)\a\n", mailbox.c_str());
+      return 0;
+  }
+  const std::string path = FolderPath(folder);
+  switch (StatPath(path)) {
+    case PathKind::kNone:
+      return CreateAfterConsent(Format("no identify folder(%s)  create?(Y/N) : ", folder.c_str()), path);
+    case PathKind::kDirectory:
+      return 1;
+    default:
+      PrintErr("folder already!(%s)\a\n", path.c_str());
+      return 0;
+  }
+}
 
 int ChooseFolder(std::string& folder) {
   std::optional<MailList> list = ListFolders();
@@ -89,6 +126,19 @@ void RemoveFolder() {
     return;
   }
   PrintOut("Folder %s Removed\r\n", SanitizeForConsole(folder).c_str());
+}
+
+void MakeFolder() {
+  WriteOut("New Folder name:");
+  std::string name;
+  LineInput(name, 8);
+  if (name.empty()) return;
+  if (!IsSafeFolderName(name)) {
+    PrintErr("folder name error!(%s)\a\n", name.c_str());
+    return;
+  }
+  PrintOut("Making folder '%s'\n", name.c_str());
+  MakeDirectory(FolderPath(name));
 }
 
 }  // namespace quillo

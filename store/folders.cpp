@@ -7,7 +7,6 @@
 #include <system_error>
 #include <vector>
 
-#include "console/line_input.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -22,49 +21,8 @@ std::string NewMessagePath(const std::string& folder, int number) {
   return FolderPath(folder) + Format("/%04d.TXT", number);
 }
 
-namespace {
-
-// Creates `path` after the user agreed; 1 on success.
-int CreateAfterConsent(const std::string& prompt, const std::string& path) {
-  if (!AskYes(prompt)) return 0;
-  if (!MakeDirectory(path)) {
-    PrintErr("directry create error!\a\n");
-    return 0;
-  }
-  PrintErr("created.\n");
-  return 1;
-}
-
-}  // namespace
-
 bool IsMessageName(std::string_view name) {
   return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), ".txt");
-}
-
-int EnsureFolder(const std::string& folder) {
-  const std::string& mailbox = GetSettings().mailbox;
-  switch (StatPath(mailbox)) {
-    case PathKind::kNone:
-      if (!CreateAfterConsent(Format("no identify folder directry(%s)\n create?(Y/N) : ", mailbox.c_str()),
-                              mailbox))
-        return 0;
-      break;
-    case PathKind::kDirectory:
-      break;
-    default:
-      PrintErr("file already!(%s)\a\n", mailbox.c_str());
-      return 0;
-  }
-  const std::string path = FolderPath(folder);
-  switch (StatPath(path)) {
-    case PathKind::kNone:
-      return CreateAfterConsent(Format("no identify folder(%s)  create?(Y/N) : ", folder.c_str()), path);
-    case PathKind::kDirectory:
-      return 1;
-    default:
-      PrintErr("folder already!(%s)\a\n", path.c_str());
-      return 0;
-  }
 }
 
 int CountMessages(const std::string& folder) {
@@ -226,19 +184,6 @@ bool IsSafeFolderName(const std::string& name) {
   if (name.find_first_not_of(' ') == std::string::npos) return false;
   if (name[0] == '.') return false;  // also "." and ".."
   return name.find_first_of("/\\") == std::string::npos;
-}
-
-void MakeFolder() {
-  WriteOut("New Folder name:");
-  std::string name;
-  LineInput(name, 8);
-  if (name.empty()) return;
-  if (!IsSafeFolderName(name)) {
-    PrintErr("folder name error!(%s)\a\n", name.c_str());
-    return;
-  }
-  PrintOut("Making folder '%s'\n", name.c_str());
-  MakeDirectory(FolderPath(name));
 }
 
 }  // namespace quillo

@@ -16,10 +16,6 @@ std::string FolderPath(const std::string& folder);
 // "mailbox/folder/%04d.TXT": the name every new message file is created under.
 std::string NewMessagePath(const std::string& folder, int number);
 
-// 1 when the mailbox directory and the folder exist as directories (each may
-// be created after asking), 0 otherwise.
-int EnsureFolder(const std::string& folder);
-
 // True when `name` ends in ".txt", in any letter case.
 bool IsMessageName(std::string_view name);
 
@@ -44,9 +40,6 @@ int RenumberFolder(const std::string& folder, const MailList& list, int count, s
 // The list position a renumber gives the name `name` to ("0012.txt" for 12);
 // nothing for any other name.
 std::optional<size_t> RenumberedPosition(std::string_view name);
-
-// Asks for a folder name and creates the folder.
-void MakeFolder();
 
 // True when `name` may be used as a folder name: not empty or blank, not "."
 // or "..", not beginning with '.', without '/' or '\\'.

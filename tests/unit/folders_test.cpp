@@ -1,3 +1,4 @@
+#include "console/folder_prompts.h"
 #include "store/folders.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "console/folder_prompts.h"
 #include "store/move.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <iterator>
 
 #include "settings/settings.h"
-#include "store/choose.h"
 #include "store/folders.h"
 #include "tests/support/harness.h"
 #include "tests/support/other_file_system.h"
