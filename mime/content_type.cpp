@@ -98,7 +98,12 @@ class FieldScanner {
       } else {
         const size_t start = i_;
         while (i_ < text_.size() && text_[i_] != ';') ++i_;
-        parameter.value = std::string(Trimmed(text_.substr(start, i_ - start)));
+        std::string_view value = Trimmed(text_.substr(start, i_ - start));
+        // "us-ascii (the default)": a comment after a token goes.
+        if (const size_t comment = value.rfind(" ("); comment != std::string_view::npos && value.back() == ')') {
+          value = Trimmed(value.substr(0, comment));
+        }
+        parameter.value = std::string(value);
       }
       return true;
     }
