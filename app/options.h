@@ -5,8 +5,6 @@
 
 namespace quillo {
 
-constexpr const char* kVersion = "0.61";
-
 // What the option parser decided.
 enum class ParseResult { kRun, kExitFailure, kExitSuccess };
 

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
+#include "settings/version.h"
 #include "store/folders.h"
 #include "store/header_file.h"
 #include "store/move.h"

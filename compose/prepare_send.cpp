@@ -8,12 +8,12 @@
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
+#include "settings/version.h"
 
 namespace quillo {
 
 namespace {
 
-constexpr const char* kMailerVersion = "0.61";
 constexpr const char* kTransportName = "POSIX";
 
 // How the current header line, and the continuation lines after it, are treated.
@@ -180,7 +180,7 @@ RecipientList& GetRecipientList() {
   return list;
 }
 
-std::string FormatXMailer() { return Format("X-Mailer: kelvaro Quillo Ver.%s[%s] ", kMailerVersion, kTransportName); }
+std::string FormatXMailer() { return Format("X-Mailer: kelvaro Quillo Ver.%s[%s] ", kVersion, kTransportName); }
 
 size_t ExtractAddress(std::string_view text, size_t pos, std::string& address) {
   address.clear();
