@@ -175,7 +175,9 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
   }
   const HostPort server = SmtpEndpoint(port);
   if (NetOpen(server.host, server.port) != 1) {
-    PrintErr("SMTPserver(%s) connect error!\a\n", s.SMTPserver.c_str());
+    // Without the key the POP3 server's setting names another port.
+    const std::string tried = s.smtpServerGiven ? s.SMTPserver : JoinHostPort(server);
+    PrintErr("SMTPserver(%s) connect error!\a\n", tried.c_str());
     return 0;
   }
   if (!SecureSmtpAtOnce(server.host)) return 0;

@@ -62,6 +62,11 @@ static int ParsePort(std::string_view text) {
   return port >= 1 && port <= 65535 ? port : -1;
 }
 
+std::string JoinHostPort(const HostPort& endpoint) {
+  const bool v6 = endpoint.host.find(':') != std::string::npos;
+  return (v6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" + std::to_string(endpoint.port);
+}
+
 HostPort SplitHostPort(const std::string& text, int defaultPort) {
   if (!text.empty() && text[0] == '[') {
     size_t close = text.find(']');
@@ -154,6 +159,10 @@ int NetClose() {
 bool NetTlsUsable(const std::string& setting) {
   if (TlsAvailable()) return true;
   PrintErr("%s: this build of Quillo has no TLS!\a\n", setting.c_str());
+  // Built with TLS, but the module is not where it was installed.
+  std::string looked;
+  for (const std::string& path : MissingTlsModulePaths()) looked += (looked.empty() ? "" : ", ") + path;
+  if (!looked.empty()) PrintErr("the TLS module is missing: looked for %s\n", looked.c_str());
   return false;
 }
 

@@ -75,6 +75,8 @@ struct HostPort {
 // `defaultPort` applies. A port must be decimal, 1 to 65535; otherwise the text
 // is not split and stays the host as a whole.
 HostPort SplitHostPort(const std::string& text, int defaultPort);
+// The other way: "host:port", "[v6-address]:port" for a host holding ':'.
+std::string JoinHostPort(const HostPort& endpoint);
 
 // Connects to `hostname` (a dotted IPv4 address or a name with IPv4 and IPv6
 // addresses, tried in turn) at `portNum`. 1 when connected; 0 after printing

@@ -171,6 +171,13 @@ TEST_F(ComposeSmtp, NoConnectionWhenTheCheckFailsOrTheServerIsAway) {
   EXPECT_EQ(o.result, 0);
   EXPECT_TRUE(o.err.ends_with("SMTPserver(" + away + ") connect error!\a\n")) << o.err;
   EXPECT_FALSE(Filed());
+
+  // Without the key the POP3 server is tried on the SMTP port, and the
+  // message names that port, not the POP3 one.
+  GetSettings().smtpServerGiven = 0;
+  Outcome unnamed = Deliver(away);
+  EXPECT_EQ(unnamed.result, 0);
+  EXPECT_TRUE(unnamed.err.ends_with("SMTPserver(127.0.0.1:25) connect error!\a\n")) << unnamed.err;
 }
 
 TEST_F(ComposeSmtp, SenderAndServerFollowTheSmtpServerKey) {
@@ -180,13 +187,14 @@ TEST_F(ComposeSmtp, SenderAndServerFollowTheSmtpServerKey) {
     std::string host;
     int port;
     std::string sender;
+    std::string joined;  // the address as a message names it
   };
   const std::vector<Case> cases = {
-      {"pop.example:1100", "smtp.example:2525", 1, "smtp.example", 2525, "me@example.com"},
-      {"pop.example", "smtp.example", 1, "smtp.example", 25, "me@example.com"},
+      {"pop.example:1100", "smtp.example:2525", 1, "smtp.example", 2525, "me@example.com", "smtp.example:2525"},
+      {"pop.example", "smtp.example", 1, "smtp.example", 25, "me@example.com", "smtp.example:25"},
       // Without the key the POP3 server is used, on the SMTP port.
-      {"pop.example:1100", "pop.example:1100", 0, "pop.example", 25, "popuser"},
-      {"[::1]:1100", "[::1]:1100", 0, "::1", 25, "popuser"},
+      {"pop.example:1100", "pop.example:1100", 0, "pop.example", 25, "popuser", "pop.example:25"},
+      {"[::1]:1100", "[::1]:1100", 0, "::1", 25, "popuser", "[::1]:25"},
   };
   for (const Case& c : cases) {
     Settings& s = GetSettings();
@@ -197,6 +205,7 @@ TEST_F(ComposeSmtp, SenderAndServerFollowTheSmtpServerKey) {
     EXPECT_EQ(endpoint.host, c.host) << c.smtpServer;
     EXPECT_EQ(endpoint.port, c.port) << c.smtpServer;
     EXPECT_EQ(EnvelopeSender(), c.sender) << c.smtpServer;
+    EXPECT_EQ(JoinHostPort(endpoint), c.joined) << c.smtpServer;
   }
 }
 
