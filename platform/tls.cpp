@@ -22,11 +22,14 @@ using NewSession = TlsSession* (*)(const TlsSocketCalls*);
 #ifdef QUILLO_HAVE_TLS
 // Beside the program (a build tree), then where an install puts it, relative
 // to the program's directory.
-NewSession OpenModule() {
+std::vector<std::string> ModulePaths() {
   const std::string programDirectory = ProgramDirectory(nullptr);
-  if (programDirectory.empty()) return nullptr;
-  for (const std::string& path : {programDirectory + kTlsModuleName,
-                                   programDirectory + QUILLO_TLS_MODULE_DIR "/" + kTlsModuleName}) {
+  if (programDirectory.empty()) return {};
+  return {programDirectory + kTlsModuleName, programDirectory + QUILLO_TLS_MODULE_DIR "/" + kTlsModuleName};
+}
+
+NewSession OpenModule() {
+  for (const std::string& path : ModulePaths()) {
     // Kept open for the rest of the run: sessions come from it.
     if (void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
       if (void* entry = dlsym(module, "QuilloNewTlsSession")) return reinterpret_cast<NewSession>(entry);
@@ -57,6 +60,13 @@ struct TlsChannel::State {
 };
 
 bool TlsAvailable() { return SessionMaker() != nullptr; }
+
+std::vector<std::string> MissingTlsModulePaths() {
+#ifdef QUILLO_HAVE_TLS
+  if (!TlsAvailable()) return ModulePaths();
+#endif
+  return {};
+}
 
 TlsChannel::TlsChannel() = default;
 TlsChannel::~TlsChannel() = default;

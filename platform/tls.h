@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/socket.h"
 
@@ -15,6 +16,10 @@ namespace quillo {
 
 // True when this build can speak TLS at all.
 bool TlsAvailable();
+
+// Where the TLS module was looked for, in order, when this build has TLS in
+// a module that none of those places holds; empty otherwise.
+std::vector<std::string> MissingTlsModulePaths();
 
 // What a caller needs to start TLS on a connection.
 struct TlsPeer {
