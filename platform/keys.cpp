@@ -1,6 +1,7 @@
 #include "platform/keys.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -161,6 +162,12 @@ int GatherUtf8(int first, bool terminal, std::string& text) {
 }  // namespace
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+int TerminalRows() {
+  struct winsize size {};
+  if (isatty(STDOUT_FILENO) != 1 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
+}
 
 int ReadConsoleChar(std::string& text) {
   text.clear();

@@ -43,6 +43,10 @@ void EchoChar(char c);
 
 bool StdinIsTerminal();
 
+// The height of the terminal standard output shows, when it is one and says
+// its size; 0 otherwise.
+int TerminalRows();
+
 // True once standard input has ended: every loop that waits for keys then
 // ends as if the user had quit.
 bool InputEnded();

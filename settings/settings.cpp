@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <array>
+#include <climits>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/strings.h"
@@ -23,6 +25,8 @@ Settings& GetSettings() {
 namespace {
 
 constexpr int kMinimumLines = 4;
+// No setting gave the console's height.
+constexpr int kLinesUnset = INT_MIN;
 
 int FlagValue(std::string_view text) { return static_cast<int>(DecimalValue(text) & 0xFF); }
 int IntValue(std::string_view text) { return static_cast<int>(DecimalValue(text)); }
@@ -206,6 +210,7 @@ int LoadSettings(const char* programPath, const std::function<int(const std::str
   const int logdisp = s.Logdisp;  // set by start-up before loading
   s = Settings{};
   s.Logdisp = logdisp;
+  s.lines = kLinesUnset;
   ApplyEnvironment(s);
 
   const std::string path = FindSettingsFile(programPath);
@@ -216,9 +221,12 @@ int LoadSettings(const char* programPath, const std::function<int(const std::str
       places += (places.empty() ? "" : ", ") + candidate;
     }
     PrintErr("looked for: %s\n", places.c_str());
+    if (s.lines == kLinesUnset) s.lines = Settings{}.lines;
     return 1;
   }
   const std::string wrongChoice = ApplyFile(s, path);
+  // Neither LINE nor lines: a terminal's own height, the default for pipes.
+  if (s.lines == kLinesUnset) s.lines = TerminalRows() > 0 ? TerminalRows() : Settings{}.lines;
   // The pager divides by lines - 1 and list pages show lines - 3 rows.
   if (s.lines < kMinimumLines) s.lines = kMinimumLines;
 

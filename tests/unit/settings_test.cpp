@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "tests/support/harness.h"
@@ -110,6 +111,46 @@ TEST_F(SettingsTest, FolderFailureIsReported) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "folder error!\a\n");
   EXPECT_EQ(rc, 1);
   EXPECT_EQ(asked, (std::vector<std::string>{"inbox", "outbox"}));
+}
+
+// Without LINE and lines the console's height is the terminal's; output
+// that goes to a pipe keeps the default.
+TEST_F(SettingsTest, LinesFromTheTerminalWhenNothingSetsThem) {
+  struct Case {
+    const char* name;
+    unsigned short rows;  // of the terminal
+    const char* line;     // LINE, or null
+    std::string file;     // extra settings lines
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {"the terminal's height", 40, nullptr, "", 40},
+      {"LINE wins", 40, "30", "", 30},
+      {"the file wins", 40, nullptr, "lines=12\n", 12},
+      {"an empty value sets nothing", 33, nullptr, "lines=\n", 33},
+      {"a tiny terminal still gets the least", 2, nullptr, "", 4},
+  };
+  for (const Case& c : cases) {
+    box.WriteFile("quillo.ini", "POPserver=h\nPOPLogin=u\nmailto=a@b\n" + c.file);
+    const test::PtyCallResult r = test::PtyCall(
+        [&c] {
+          struct winsize size {};
+          size.ws_row = c.rows;
+          size.ws_col = 80;
+          if (ioctl(STDOUT_FILENO, TIOCSWINSZ, &size) != 0) return -2;
+          if (c.line) setenv("LINE", c.line, 1);
+          GetSettings() = Settings{};
+          if (LoadSettings("/nonexistent/bin/quillo", [](const std::string&) { return 1; }) != 0) return -3;
+          return GetSettings().lines;
+        },
+        "");
+    EXPECT_EQ(r.result, c.expected) << c.name << r.output;
+  }
+  box.WriteFile("quillo.ini", "POPserver=h\nPOPLogin=u\nmailto=a@b\n");
+  int rc = -1;
+  test::WithPipedKeys("", [&] { rc = Load(); });
+  EXPECT_EQ(rc, 0) << err;
+  EXPECT_EQ(GetSettings().lines, 25);
 }
 
 }  // namespace
