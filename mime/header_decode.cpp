@@ -13,6 +13,13 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -106,13 +113,19 @@ bool DecodeWordText(char encoding, std::string_view text, std::string& bytes) {
     return true;
   }
   if (encoding != 'Q' && encoding != 'q') return false;
-  std::string spaced(text);
-  for (char& c : spaced) {
-    if (c == '_') c = ' ';
+  // Not the body's quoted-printable: '_' is a space, and a space at the end
+  // of a word is text, not transport padding.
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const int high = c == '=' && i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigit(text[i + 2]) : -1;
+    if (low >= 0) {
+      bytes += static_cast<char>(high << 4 | low);
+      i += 2;
+    } else {
+      bytes += c == '_' ? ' ' : c;
+    }
   }
-  QuotedPrintableDecoder decoder;
-  decoder.Feed(spaced, bytes);
-  decoder.Finish(bytes);
   return true;
 }
 

@@ -27,6 +27,8 @@ const ValueCase kValueCases[] = {
     {"Utf8B", "=?utf-8?B?44GC?=", "\xE3\x81\x82"},
     {"UpperCaseLabels", "=?UTF-8?b?44GC?=", "\xE3\x81\x82"},
     {"QWithUnderscoreAndHex", "=?iso-8859-1?q?caf=E9_au_lait=3f?=", "caf\xC3\xA9 au lait?"},
+    {"QSpaceEndingWordKept", "=?utf-8?Q?a_?= =?utf-8?Q?b?=", "a b"},
+    {"QStrayEquals", "=?utf-8?Q?a=3?=", "a=3"},
     {"QLowerCaseHex", "=?utf-8?Q?=e3=81=82?=", "\xE3\x81\x82"},
     {"Jis", "=?ISO-2022-JP?B?GyRCJCIbKEI=?=", "\xE3\x81\x82"},
     {"ShiftJisWord", "=?shift_jis?B?gqA=?=", "\xE3\x81\x82"},
