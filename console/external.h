@@ -1,18 +1,11 @@
 // Running an external program on a file: the program starts in the file's
-// directory, and the previous current directory is restored afterwards.
+// directory (WorkingDirectoryScope), and the previous current directory is
+// restored afterwards.
 #pragma once
 
 #include <string>
 
 namespace quillo {
-
-// Saves the current directory and makes `directory` current. Returns 1 when
-// the change succeeded, 0 otherwise (the program then runs wherever it is).
-// There is one saved location; calls do not nest.
-int EnterDirectory(const std::string& directory);
-
-// Makes the directory saved by EnterDirectory current again.
-void LeaveDirectory();
 
 // Runs the editor of the settings on `path`, with the file's directory as the
 // current directory: "<editor> <path>" through /bin/sh, the path quoted so

@@ -106,9 +106,8 @@ namespace {
 // The pager runs in the file's directory; its result is not looked at.
 void ShowWithExternalPager(const std::string& path) {
   const std::string commandLine = PagerCommandLine(path);
-  EnterDirectory(DirectoryOf(AbsolutePath(path)));
+  const WorkingDirectoryScope inFileDirectory(DirectoryOf(AbsolutePath(path)));
   RunCommandLine(commandLine);
-  LeaveDirectory();
 }
 
 }  // namespace

@@ -31,10 +31,9 @@ void RunCommandOnFile(const std::string& path) {
   }
   if (IsBlank(command)) return;
   const std::string commandLine = FileCommandLine(command, path);
-  EnterDirectory(directory);
+  const WorkingDirectoryScope inFileDirectory(directory);
   PrintOut("%s\n", commandLine.c_str());
   RunCommandLine(commandLine);
-  LeaveDirectory();
 }
 
 void RunShell(const std::string& folderPath) {
@@ -43,9 +42,8 @@ void RunShell(const std::string& folderPath) {
     WriteOut("child process not execute!\n");
     return;
   }
-  EnterDirectory(folderPath);
+  const WorkingDirectoryScope inFolder(folderPath);
   RunProgram(*shell);
-  LeaveDirectory();
 }
 
 }  // namespace quillo

@@ -531,6 +531,14 @@ std::string CurrentDirectory() {
 
 bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
 
+WorkingDirectoryScope::WorkingDirectoryScope(const std::string& directory) : saved_(CurrentDirectory()) {
+  entered_ = !saved_.empty() && ChangeDirectory(directory.empty() ? std::string(".") : directory);
+}
+
+WorkingDirectoryScope::~WorkingDirectoryScope() {
+  if (entered_) ChangeDirectory(saved_);
+}
+
 std::string ProgramDirectory(const char* argv0) {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -124,6 +124,23 @@ std::string BaseName(const std::string& path);
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 
+// Makes `directory` ("" for ".") the current directory for the scope's
+// lifetime, and the one before it current again at its end. Scopes nest.
+class WorkingDirectoryScope {
+ public:
+  explicit WorkingDirectoryScope(const std::string& directory);
+  ~WorkingDirectoryScope();
+  WorkingDirectoryScope(const WorkingDirectoryScope&) = delete;
+  WorkingDirectoryScope& operator=(const WorkingDirectoryScope&) = delete;
+
+  // False when the directory could not be entered (nothing changed then).
+  bool Entered() const { return entered_; }
+
+ private:
+  std::string saved_;
+  bool entered_ = false;
+};
+
 // The directory of the running program (with a trailing '/'), or "" when unknown.
 std::string ProgramDirectory(const char* argv0);
 
