@@ -20,7 +20,7 @@ constexpr size_t kPrefixAnswer = 10;
 // feed and the terminator (never inside a double-byte character), and with
 // the line feed put back, so a cut value still ends its line in the draft.
 std::string FieldValue(std::string_view value, size_t capacity) {
-  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.remove_suffix(1);
+  value = WithoutLineEnds(value);
   const size_t room = capacity - 2;
   if (value.size() > room) {
     size_t cut = 0;

@@ -12,10 +12,7 @@ namespace {
 constexpr int kMaxReplyLines = 100;
 constexpr const char* kMask = "****";
 
-std::string WithoutLineEnd(std::string line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  return line;
-}
+std::string WithoutLineEnd(std::string_view line) { return std::string(WithoutLineEnds(line)); }
 
 // Sends a line that carries credentials: the log shows `shown` in its place.
 void SendSecret(const std::string& shown, const std::string& line) {

@@ -18,7 +18,7 @@ void LogSwitch(bool on) { GetNetSession().logOn = on; }
 
 void LogLine(std::string_view text) {
   if (!LogEnabled()) return;
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  text = WithoutLineEnds(text);
   // Entries carry the server's words and the settings' text; neither may
   // steer the terminal.
   std::string entry = SanitizeForConsole(text);

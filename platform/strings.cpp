@@ -142,6 +142,11 @@ std::string SanitizeForConsole(std::string_view text) {
   return shown;
 }
 
+std::string_view WithoutLineEnds(std::string_view text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
+  return text;
+}
+
 std::string WithoutTrailingSeparator(std::string_view path) {
   if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
   return std::string(path);

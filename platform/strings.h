@@ -40,6 +40,9 @@ std::string SanitizeForConsole(std::string_view text);
 void AppendPadded(std::string& out, std::string_view text, size_t width);
 void AppendDecimal(std::string& out, long value, size_t width, bool zeros = false);
 
+// `text` without the CR and LF bytes at its end, however many.
+std::string_view WithoutLineEnds(std::string_view text);
+
 // Removes one trailing '/' (or '\\') if present.
 std::string WithoutTrailingSeparator(std::string_view path);
 

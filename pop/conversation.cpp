@@ -36,8 +36,7 @@ bool OffersStls() {
   bool offered = false;
   for (int lines = 0; lines < kMaxCapabilityLines; ++lines) {
     if (NetRecvWholeLine(line) <= 0) return false;
-    std::string_view word(line);
-    while (!word.empty() && (word.back() == '\r' || word.back() == '\n')) word.remove_suffix(1);
+    std::string_view word = WithoutLineEnds(line);
     if (word == ".") return offered;
     word = word.substr(0, word.find(' '));
     if (EqualsIgnoreCase(word, "STLS")) offered = true;

@@ -58,11 +58,6 @@ int IntValue(std::string_view text) {
   return static_cast<int>(v);
 }
 
-// The line end of a final token belongs to the line, not to the time.
-std::string_view WithoutLineEnd(std::string_view token) {
-  while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.remove_suffix(1);
-  return token;
-}
 
 // At most `width` bytes of `value` from `start`, without a trailing LF (and
 // a CR just before it).
@@ -131,7 +126,8 @@ int ListDate(std::string_view value, DateForm form, std::string& date) {
     date += '/';
     AppendDecimal(date, day, 2, true);
     date += ' ';
-    AppendPadded(date, timeToken ? WithoutLineEnd(*timeToken) : std::string_view(), 5);
+    // The line end of a final token belongs to the line, not to the time.
+    AppendPadded(date, timeToken ? WithoutLineEnds(*timeToken) : std::string_view(), 5);
     if (date.size() > kLongDateWidth) date.resize(kLongDateWidth);
     return 1;
   }

@@ -10,6 +10,25 @@
 namespace quillo {
 namespace {
 
+TEST(PlatformStrings, WithoutLineEnds) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"", ""},
+      {"\r\n", ""},
+      {"+OK ready\r\n", "+OK ready"},
+      {"line\n", "line"},
+      {"two ends\r\n\r\n", "two ends"},
+      {"lone CR\r", "lone CR"},
+      {"inner\r\nkept", "inner\r\nkept"},
+      {"blank kept \n", "blank kept "},
+      {std::string("nul\0\n", 5), std::string("nul\0", 4)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WithoutLineEnds(c.text), c.expected) << c.text;
+}
+
 // The hand-built pieces must give exactly what the printf formats they stand
 // for give.
 TEST(PlatformStrings, PaddingAsPrintfPads) {
