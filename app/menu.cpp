@@ -6,6 +6,7 @@
 #include "console/external.h"
 #include "console/folder_prompts.h"
 #include "console/line_input.h"
+#include "console/paging.h"
 #include "console/pager.h"
 #include "console/run_command.h"
 #include "platform/keys.h"
@@ -109,18 +110,15 @@ Next ShowHelp(MenuState&) {
   return Next::kGoOn;
 }
 
-Next NextPage(MenuState& m) {
-  m.topRow += PageRows();
-  if (m.topRow >= m.count) m.topRow = m.count - 1;
-  if (m.topRow < 0) m.topRow = 0;
+Next TurnMenuPage(MenuState& m, std::string_view key) {
+  long first = m.topRow;
+  TurnPage(key, first, PageRows(), m.count);
+  m.topRow = static_cast<int>(first);
   return Next::kGoOn;
 }
 
-Next PreviousPage(MenuState& m) {
-  m.topRow -= PageRows();
-  if (m.topRow < 0) m.topRow = 0;
-  return Next::kGoOn;
-}
+Next NextPage(MenuState& m) { return TurnMenuPage(m, "+"); }
+Next PreviousPage(MenuState& m) { return TurnMenuPage(m, "-"); }
 
 // No confirmation: the message only moves to "trash" (within "trash" it
 // takes a new number there).

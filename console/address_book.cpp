@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console/line_input.h"
+#include "console/paging.h"
 #include "console/pager.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -86,16 +87,8 @@ void SelectAddress(std::string& recipient) {
       recipient = Capped(entries[static_cast<size_t>(k - 1)], cap::kSendTo);
       return;
     }
-    if (answer == "+") {
-      topRow += rows;
-      if (topRow >= count) topRow = count - 1;
-      if (topRow < 0) topRow = 0;
-    } else if (answer == "-") {
-      topRow -= rows;
-      if (topRow < 0) topRow = 0;
-    } else if (answer == "0" || EqualsIgnoreCase(answer, "q")) {
-      return;
-    }
+    if (TurnPage(answer, topRow, rows, count)) continue;
+    if (answer == "0" || EqualsIgnoreCase(answer, "q")) return;
   }
 }
 

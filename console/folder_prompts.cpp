@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/line_input.h"
+#include "console/paging.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -107,13 +108,9 @@ int ChooseFolder(std::string& folder) {
       folder = (*list)[static_cast<size_t>(n - 1)].name;
       return static_cast<int>(n);
     }
-    if (line == "+") {
-      first += rows;
-      if (first >= count) first = std::max(count - 1, 0);
-    } else if (line == "-") {
-      first -= rows;
-      if (first < 0) first = 0;
-    }
+    long top = first;
+    TurnPage(line, top, rows, count);
+    first = static_cast<int>(top);
     if (line == "0" || EqualsIgnoreCase(line, "q") || ended) return 0;
   }
 }

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "console/line_input.h"
+#include "console/paging.h"
 #include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -22,15 +23,6 @@ struct Page {
   long first = 0;
   long height = 0;
   long count = 0;
-
-  void Forward() {
-    first += height;
-    if (first >= count) first = count - 1;
-  }
-  void Back() {
-    first -= height;
-    if (first < 0) first = 0;
-  }
 };
 
 // Writes the heading and the page's entries that are not taken; their number.
@@ -56,13 +48,11 @@ LineOutcome RunTokens(const std::vector<std::string>& tokens, Page& page, const 
     last = token;
     if (int number = TokenNumber(token); number != 0) {
       numberAction(number);
-    } else if (token == "+") {
-      page.Forward();
-    } else if (token == "-") {
-      page.Back();
-    } else if (EqualsIgnoreCase(token, "q")) {
-      return LineOutcome::kEnd;
-    } else if (EqualsIgnoreCase(token, "a") && allAction) {
+      continue;
+    }
+    if (TurnPage(token, page.first, page.height, page.count)) continue;
+    if (EqualsIgnoreCase(token, "q")) return LineOutcome::kEnd;
+    if (EqualsIgnoreCase(token, "a") && allAction) {
       allAction();
       return LineOutcome::kShowAgain;
     }
