@@ -19,22 +19,22 @@ bool MakeDirectory(const std::string& path);
 // Writes everything written to the file system that holds the directory
 // `dir` out to the disk, and waits for it. False when `dir` cannot be opened
 // or the writing failed.
-bool SyncToDisk(const std::string& dir);
+[[nodiscard]] bool SyncToDisk(const std::string& dir);
 bool RemoveDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 
 // Renames `from` to `to`; fails (and changes nothing) when `to` exists, in any
 // letter case.
-bool RenameNoReplace(const std::string& from, const std::string& to);
+[[nodiscard]] bool RenameNoReplace(const std::string& from, const std::string& to);
 
 // Replaces `to` with `from` in one step (for rewriting a file atomically).
-bool RenameReplace(const std::string& from, const std::string& to);
+[[nodiscard]] bool RenameReplace(const std::string& from, const std::string& to);
 
 // Gives the regular file `from` the name `to` in one step, as RenameNoReplace
 // does, when that leaves it as independent as a copy would be: `from` is no
 // symbolic link, has no second name, and lies on the file system of `to`.
 // False (nothing changed) otherwise.
-bool MoveOwnFile(const std::string& from, const std::string& to);
+[[nodiscard]] bool MoveOwnFile(const std::string& from, const std::string& to);
 
 // A name beside `path` for a file while it is being written, one that no
 // other running process uses and that is no message name:
@@ -97,7 +97,7 @@ class DirectoryNameScope {
 
   // RenameNoReplace for two names in this directory; the held names answer
   // whether `to` is free without a path being taken apart for each file.
-  bool RenameNoReplace(std::string_view from, std::string_view to);
+  [[nodiscard]] bool RenameNoReplace(std::string_view from, std::string_view to);
 
  private:
   std::string path_;  // the directory as named

@@ -78,7 +78,7 @@ class OutputFile {
   bool Write(std::string_view text);
   bool Close();
   // Close() once the bytes are on the disk (fsync).
-  bool CloseSynced();
+  [[nodiscard]] bool CloseSynced();
   bool Failed() const { return failed_; }
   // Gives the open file the permission bits `mode`; false when it cannot.
   bool SetPermissions(unsigned mode);
@@ -91,6 +91,6 @@ class OutputFile {
 };
 
 // Reads a whole file as it is; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& content);
+[[nodiscard]] bool ReadWholeFile(const std::string& path, std::string& content);
 
 }  // namespace quillo

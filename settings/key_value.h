@@ -29,7 +29,7 @@ bool ReadKeys(std::span<const std::string_view> keys, std::vector<std::optional<
 // content is written whole beside the file and then renamed over it
 // (PartialFile), so a failure leaves the original intact. Returns 1 on success, 0 on
 // failure.
-int WriteKey(std::string_view key, std::string_view value, const std::string& path);
+[[nodiscard]] int WriteKey(std::string_view key, std::string_view value, const std::string& path);
 
 // True when `line` is a line for `key` under the matching rule above.
 bool LineMatchesKey(std::string_view line, std::string_view key);

@@ -28,7 +28,7 @@ class KeyValueFile {
   // Reads the file; a missing file reads as empty. False when it exists but
   // cannot be read, or is larger than any cache (the content is then empty
   // as well, and Save refuses to replace the file).
-  bool Load();
+  [[nodiscard]] bool Load();
 
   // The value of the last line for `key` that holds '=', cut to
   // `capacity` - 1 bytes; "" when there is none.
@@ -39,7 +39,7 @@ class KeyValueFile {
   // Writes the content beside the file and renames it over the file
   // (PartialFile). False (the file unchanged) when that fails, or when the file could
   // not be loaded: its lines would be lost.
-  bool Save() const;
+  [[nodiscard]] bool Save() const;
 
   // The number of lines the file had when it was loaded.
   size_t LineCount() const { return lineCount_; }
