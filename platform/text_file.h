@@ -91,6 +91,6 @@ class OutputFile {
 };
 
 // Reads a whole file as it is; false when it cannot be opened or read.
-[[nodiscard]] bool ReadWholeFile(const std::string& path, std::string& content);
+bool ReadWholeFile(const std::string& path, std::string& content);
 
 }  // namespace quillo

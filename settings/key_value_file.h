@@ -28,7 +28,7 @@ class KeyValueFile {
   // Reads the file; a missing file reads as empty. False when it exists but
   // cannot be read, or is larger than any cache (the content is then empty
   // as well, and Save refuses to replace the file).
-  [[nodiscard]] bool Load();
+  bool Load();
 
   // The value of the last line for `key` that holds '=', cut to
   // `capacity` - 1 bytes; "" when there is none.

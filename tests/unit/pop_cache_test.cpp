@@ -84,7 +84,7 @@ TEST_F(PopCacheFile, AgreesWithReadKeyAndWriteKey) {
     }
     for (const auto& [key, value] : c.sets) {
       file.Set(key, value);
-      WriteKey(key, value, keyPath);
+      ASSERT_EQ(WriteKey(key, value, keyPath), 1) << c.name;
     }
     ASSERT_TRUE(file.Save()) << c.name;
     EXPECT_EQ(box_.ReadFile("batch.ini"), box_.ReadFile("bykey.ini")) << c.name;
