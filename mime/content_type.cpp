@@ -154,7 +154,10 @@ struct Section {
 // Puts the RFC 2231 sections of each parameter together: "name*0*=utf-8''%E3%81",
 // "name*1*=%82" and the like become one value in UTF-8.
 void JoinExtended(std::map<std::string, std::vector<Section>>& sectioned, ParameterField& field) {
-  for (auto& [name, sections] : sectioned) {
+  for (auto& entry : sectioned) {
+    // Named, not bound: clang 14 lets no lambda capture a structured binding.
+    const std::string& name = entry.first;
+    std::vector<Section>& sections = entry.second;
     std::stable_sort(sections.begin(), sections.end(),
                      [](const Section& a, const Section& b) { return a.index < b.index; });
     std::string charset;
