@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/run_directory.h"
+#include "platform/text_file.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "settings/version.h"
@@ -33,8 +35,8 @@ namespace {
 // Files a message saved elsewhere into "inbox" with its header decoded. The
 // given file itself stays; every failure has been reported where it happened.
 void ImportMimeFile(const std::string& file) {
-  const std::string decoded = GetSettings().tmp + "/tmp.txt";
-  if (DecodeHeaderFile(file, decoded) != 0) {
+  const std::string decoded = TemporaryPath("tmp.txt");
+  if (!CreateEmptyFile(decoded) || DecodeHeaderFile(file, decoded) != 0) {
     RemoveFile(decoded);  // an incomplete decoding is no message
     return;
   }
@@ -51,6 +53,17 @@ void ApplyConsoleSetting() {
     charset = LocaleConsoleCharset();
   }
   SetConsoleCharset(*charset);
+}
+
+// Every temporary file of the run lives in a directory of its own under
+// `tmp`; a `tmp` where that directory would not stay private is refused.
+bool OpenPrivateTemporaryDirectory() {
+  // A `tmp` that does not exist yet is made, the user's alone.
+  if (StatPath(GetSettings().tmp) == PathKind::kNone) MakeDirectory(GetSettings().tmp);
+  std::string why;
+  if (OpenRunDirectory(GetSettings().tmp, why)) return true;
+  PrintErr("tmp directory(%s) error!(%s)\a\n", GetSettings().tmp.c_str(), why.c_str());
+  return false;
 }
 
 bool VersionRequested(int argc, char** argv) {
@@ -85,6 +98,7 @@ int RunQuillo(int argc, char** argv) {
 
   if (LoadSettings(argc > 0 ? argv[0] : "", EnsureFolder) != 0) return 1;
   ApplyConsoleSetting();
+  if (!OpenPrivateTemporaryDirectory()) return 1;
 
   switch (ParseOptions(argc, argv, ImportMimeFile)) {
     case ParseResult::kExitFailure: FlushOut(); return 1;

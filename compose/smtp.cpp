@@ -6,6 +6,7 @@
 #include "compose/smtp_session.h"
 #include "encoding/jis.h"
 #include "platform/output.h"
+#include "platform/run_directory.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
@@ -105,7 +106,7 @@ std::string EnvelopeSender() {
   return s.smtpServerGiven ? s.mailto : s.POPLogin;
 }
 
-std::string SendFilePath() { return GetSettings().tmp + "/tmp.txt"; }
+std::string SendFilePath() { return TemporaryPath("tmp.txt"); }
 
 int TransmitMessage(const std::string& path) {
   InputFile file(path);

@@ -16,7 +16,7 @@ HostPort SmtpEndpoint(int defaultPort);
 // else the POP3 login name.
 std::string EnvelopeSender();
 
-// The path of the send file, "tmp.txt" in the tmp directory.
+// The path of the send file, "tmp.txt" in the run's private directory.
 std::string SendFilePath();
 
 // Checks the outbox file, replaces it with its cleaned form and holds one

@@ -310,7 +310,8 @@ bool SyncToDisk(const std::string& dir) {
 }
 
 bool MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) != 0) return false;
+  // The user's mail is nobody else's to read, whatever the umask.
+  if (mkdir(path.c_str(), 0700) != 0) return false;
   NoteAdded(path, PathKind::kDirectory);
   return true;
 }
@@ -551,6 +552,15 @@ std::string ProgramDirectory(const char* argv0) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return {};
   return path.substr(0, slash + 1);
+}
+
+std::optional<FileAccess> AccessOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileAccess access;
+  access.ownedByUserOrRoot = st.st_uid == geteuid() || st.st_uid == 0;
+  access.writableByOthers = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return access;
 }
 
 long long FileSize(const std::string& path) {

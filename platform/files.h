@@ -144,6 +144,14 @@ class WorkingDirectoryScope {
 // The directory of the running program (with a trailing '/'), or "" when unknown.
 std::string ProgramDirectory(const char* argv0);
 
+// Who besides the user may change the file at `path` (links followed).
+struct FileAccess {
+  bool ownedByUserOrRoot = false;
+  bool writableByOthers = false;  // by its group or by everyone
+};
+// Nothing when the file cannot be looked at.
+std::optional<FileAccess> AccessOf(const std::string& path);
+
 // Size of a file in bytes, or -1.
 long long FileSize(const std::string& path);
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "platform/console_charset.h"
@@ -32,8 +33,20 @@ KeyState& State() {
 struct termios g_savedMode;
 volatile sig_atomic_t g_rawActive = 0;
 
+constexpr int kRestoreSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+// The handlers installed before ours (the run directory's clean-up): they
+// still run after the terminal is restored.
+struct sigaction g_previousHandlers[std::size(kRestoreSignals)];
+
 void RestoreOnSignal(int sig) {
   if (g_rawActive) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+  for (size_t i = 0; i < std::size(kRestoreSignals); ++i) {
+    const struct sigaction& previous = g_previousHandlers[i];
+    if (kRestoreSignals[i] != sig || (previous.sa_flags & SA_SIGINFO)) continue;
+    if (previous.sa_handler == SIG_DFL || previous.sa_handler == SIG_IGN) break;
+    previous.sa_handler(sig);
+    return;
+  }
   signal(sig, SIG_DFL);
   raise(sig);
 }
@@ -42,8 +55,9 @@ void InstallRestoreHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
-    struct sigaction old {};
+  for (size_t i = 0; i < std::size(kRestoreSignals); ++i) {
+    const int sig = kRestoreSignals[i];
+    struct sigaction& old = g_previousHandlers[i];
     sigaction(sig, nullptr, &old);
     if (old.sa_handler == SIG_IGN) continue;
     struct sigaction sa {};

@@ -169,24 +169,68 @@ bool InputFile::ReadBlock(std::string& block, size_t count) {
   return !block.empty();
 }
 
+namespace {
+
+// Opens for writing without following a symbolic link at the last name, and
+// without waiting for a reader of a FIFO; a new file is the user's alone.
+int OpenForWriting(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int OpenInMode(const std::string& path, OutputFile::Mode mode) {
+  using Mode = OutputFile::Mode;
+  switch (mode) {
+    case Mode::kCreate:
+      return OpenForWriting(path, O_CREAT | O_TRUNC);
+    case Mode::kAppend:
+      return OpenForWriting(path, O_CREAT | O_APPEND);
+    case Mode::kCreateExclusive:
+    case Mode::kCreatePrivate:
+      return OpenForWriting(path, O_CREAT | O_EXCL);
+    case Mode::kCreateFresh: {
+      const int fd = OpenForWriting(path, O_CREAT | O_EXCL);
+      if (fd >= 0 || errno != EEXIST) return fd;
+      // What a killed run left under this name goes; whatever takes the
+      // name meanwhile makes the exclusive create fail again.
+      if (::unlink(path.c_str()) != 0) return -1;
+      return OpenForWriting(path, O_CREAT | O_EXCL);
+    }
+    case Mode::kOverwrite: {
+      // Made exclusively the first time, written over afterwards.
+      const int fd = OpenForWriting(path, 0);
+      if (fd >= 0 || errno != ENOENT) return fd;
+      return OpenForWriting(path, O_CREAT | O_EXCL);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 bool OutputFile::Open(const std::string& path, Mode mode) {
   Close();
   failed_ = false;
   cutAtClose_ = mode == Mode::kOverwrite;
-  if (mode == Mode::kCreateExclusive || mode == Mode::kOverwrite || mode == Mode::kCreatePrivate) {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-    if (mode != Mode::kOverwrite) flags |= O_EXCL;
-    if (mode == Mode::kCreatePrivate) flags |= O_NOFOLLOW;
-    int fd = ::open(path.c_str(), flags, mode == Mode::kCreatePrivate ? 0600 : 0666);
-    if (fd < 0) return false;
-    file_ = fdopen(fd, "wb");
-    if (!file_) ::close(fd);
-  } else {
-    file_ = std::fopen(path.c_str(), mode == Mode::kAppend ? "ab" : "wb");
+  const int fd = OpenInMode(path, mode);
+  if (fd < 0) return false;
+  file_ = fdopen(fd, mode == Mode::kAppend ? "ab" : "wb");
+  if (!file_) {
+    ::close(fd);
+    return false;
   }
   UseBuffer(file_, buffer_);
-  if (file_) NoteNewFile(path);
-  return file_ != nullptr;
+  NoteNewFile(path);
+  return true;
 }
 
 bool OutputFile::Write(std::string_view text) {
@@ -221,6 +265,11 @@ bool OutputFile::CloseSynced() {
 
 bool OutputFile::SetPermissions(unsigned mode) {
   return file_ && ::fchmod(fileno(file_), static_cast<mode_t>(mode)) == 0;
+}
+
+bool CreateEmptyFile(const std::string& path) {
+  OutputFile file;
+  return file.Open(path, OutputFile::Mode::kCreateFresh) && file.Close();
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {

@@ -65,9 +65,13 @@ class OutputFile {
   // written over and whatever is left past the new end is cut at Close(): on
   // some file systems emptying a file on open makes its close wait for the
   // disk, once for every rewrite.
-  // kCreatePrivate: a new file, readable by the user alone, made exclusively
-  // and never through a symbolic link.
-  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite, kCreatePrivate };
+  //
+  // Every mode refuses a symbolic link as the last name, never waits for a
+  // FIFO's reader, and makes a new file with mode 0600.
+  // kCreatePrivate: a new file, made exclusively (kCreateExclusive).
+  // kCreateFresh: a file of this run's own under a name a killed run may have
+  // left: that file is removed, and the name made anew exclusively.
+  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite, kCreatePrivate, kCreateFresh };
   OutputFile() = default;
   ~OutputFile() { Close(); }
   OutputFile(const OutputFile&) = delete;
@@ -89,6 +93,10 @@ class OutputFile {
   bool cutAtClose_ = false;
   std::unique_ptr<char[]> buffer_;
 };
+
+// Makes an empty file of this run's own at `path` (OutputFile::Mode::kCreateFresh),
+// for a writer that truncates what it opens; false when it cannot be made.
+bool CreateEmptyFile(const std::string& path);
 
 // Reads a whole file as it is; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);

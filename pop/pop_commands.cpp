@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/partial_file.h"
+#include "platform/run_directory.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
@@ -149,8 +150,6 @@ bool SyncReceivedMail() {
 }
 
 }  // namespace
-
-std::string TemporaryPath(const char* name) { return GetSettings().tmp + "/" + name; }
 
 bool PopReadReply(std::string& reply) { return NetRecvWholeLine(reply) > 0 && reply[0] == '+'; }
 

@@ -58,7 +58,4 @@ int PopDelete(int messageNumber);
 // Ends the conversation: QUIT, one reply line (not looked at), NetClose.
 void PopQuit();
 
-// "tmp/<name>" in the directory for temporary files.
-std::string TemporaryPath(const char* name);
-
 }  // namespace quillo

@@ -188,9 +188,22 @@ const std::string& SmtpPassword() {
   return s.SMTPpasswd.empty() ? s.passwd : s.SMTPpasswd;
 }
 
+std::string SettingsFileDistrust(const std::string& path) {
+  const std::optional<FileAccess> access = AccessOf(path);
+  if (!access) return "cannot be looked at";
+  if (!access->ownedByUserOrRoot) return "owned by another user";
+  if (access->writableByOthers) return "writable by group or others";
+  return {};
+}
+
 std::string FindSettingsFile(const char* programPath) {
   for (const std::string& candidate : SettingsFileCandidates(programPath)) {
-    if (StatPath(candidate) == PathKind::kFile) return candidate;
+    if (StatPath(candidate) != PathKind::kFile) continue;
+    // Its commands (editor, pager, passwdcmd) run as the user and its servers
+    // get the password: a file someone else could have written is passed over.
+    const std::string why = SettingsFileDistrust(candidate);
+    if (why.empty()) return candidate;
+    PrintErr("setupfile(%s) not read: %s!\a\n", candidate.c_str(), why.c_str());
   }
   return {};
 }

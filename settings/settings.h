@@ -77,7 +77,13 @@ constexpr const char* kSettingsFileName = "quillo.ini";
 // $XDG_CONFIG_HOME/quillo (default ~/.config/quillo).
 std::vector<std::string> SettingsFileCandidates(const char* programPath);
 
-// The first candidate that exists, or "" when none does.
+// Why the settings file at `path` is not to be trusted: "" when it is. A
+// file owned by another user (root aside), or writable by its group or by
+// everyone, could have been written by someone else.
+std::string SettingsFileDistrust(const std::string& path);
+
+// The first candidate that exists and is trusted, or "" when none does; a
+// candidate passed over for distrust is reported on standard error.
 std::string FindSettingsFile(const char* programPath);
 
 // Fills GetSettings() from defaults, the environment and the settings file,

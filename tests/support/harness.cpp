@@ -276,6 +276,10 @@ void PtySession::Send(const std::string& keys) {
   }
 }
 
+void PtySession::Signal(int sig) {
+  if (!exited_ && pid_ > 0) kill(pid_, sig);
+}
+
 int PtySession::Finish(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(timeoutMs));
   while (!exited_) {

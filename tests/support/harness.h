@@ -84,6 +84,8 @@ class PtySession {
   // harness's time-outs).
   bool WaitFor(const std::string& text, int timeoutMs = 5000);
   void Send(const std::string& keys);
+  // Sends `sig` to the program (while it still runs).
+  void Signal(int sig);
   // Waits for the program to end; its exit status, or -1 (then it is killed).
   int Finish(int timeoutMs = 5000);
   // Everything the terminal showed so far.

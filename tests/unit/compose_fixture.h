@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/transport.h"
+#include "platform/run_directory.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"
@@ -34,11 +35,14 @@ class ComposeFixture : public ::testing::Test {
     s.timeout = 5;
     GetJobOptions() = JobOptions{};
     box.MakeMailbox();
+    std::string why;
+    ASSERT_TRUE(OpenRunDirectory(s.tmp, why)) << why;
     LogSwitch(true);
   }
   void TearDown() override {
     GetNetSession().sock.Close();
     LogSwitch(true);
+    CloseRunDirectory();
     GetSettings() = savedSettings_;
     GetJobOptions() = savedJob_;
   }

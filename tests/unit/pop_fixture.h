@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/transport.h"
+#include "platform/run_directory.h"
 #include "pop/header_list.h"
 #include "pop/pop_commands.h"
 #include "settings/settings.h"
@@ -27,6 +28,8 @@ class PopFixture : public ::testing::Test {
     s.timeout = 5;
     s.lines = 25;
     s.Reciveheadlong = 0;
+    std::string why;
+    ASSERT_TRUE(OpenRunDirectory(s.tmp, why)) << why;
     LogSwitch(true);
   }
   void TearDown() override {
@@ -34,6 +37,7 @@ class PopFixture : public ::testing::Test {
     NetCleanup();
     LogSwitch(true);
     ReleaseHeaderList();
+    CloseRunDirectory();
     GetSettings() = saved_;
   }
 
