@@ -1,3 +1,4 @@
+#include <chrono>
 #include <cstdarg>
 #include <string>
 
@@ -14,9 +15,32 @@ constexpr int kReadClosed = -1;
 // No buffer capacity lets a piece grow past this many bytes.
 constexpr int kLongestPiece = 1000;
 
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The seconds left of the open line's time-out (at least 1 while any is
+// left, 0 for no time-out at all); -1 once it has passed.
+int SecondsLeft(NetSession& s) {
+  const int timeout = GetSettings().timeout;
+  if (timeout <= 0) return 0;
+  const long long now = NowMs();
+  if (!s.lineOpen) {
+    s.lineOpen = true;
+    s.lineDeadlineMs = now + static_cast<long long>(timeout) * 1000;
+  }
+  const long long left = s.lineDeadlineMs - now;
+  if (left <= 0) return -1;
+  return static_cast<int>((left + 999) / 1000);
+}
+
+void LineEnded() { GetNetSession().lineOpen = false; }
+
 // Receives through TLS once the connection is secured, else straight.
 long Receive(NetSession& s) {
-  const int timeout = GetSettings().timeout;
+  const int timeout = SecondsLeft(s);
+  if (timeout < 0) return kSocketTimedOut;
   char* buffer = s.recvBuf.data();
   const size_t size = s.recvBuf.size() - 1;
   return s.tls.Active() ? s.tls.Receive(s.sock, buffer, size, timeout) : ReceiveSome(s.sock, buffer, size, timeout);
@@ -32,10 +56,12 @@ int ReadByte() {
   s.recvPos = 0;
   if (n == kSocketTimedOut) {
     s.recvCount = -1;
+    s.lineOpen = false;
     WriteErr("receive timed out!\a\n");
     return kReadFailed;
   }
   s.recvCount = static_cast<int>(n);
+  if (n <= 0) s.lineOpen = false;
   if (n < 0) return kReadFailed;
   if (n == 0) return kReadClosed;
   s.recvPos = 1;
@@ -93,6 +119,7 @@ int NetRecvPiece(char* buffer, int capacity, PieceEnd& end) {
     if (c == '\n' && i >= 1 && buffer[i - 1] == '\r') {
       buffer[i + 1] = '\0';
       LogPrintf("R:%s", buffer);
+      LineEnded();
       end = PieceEnd::kLineEnd;
       return i;
     }
@@ -120,7 +147,10 @@ int NetRecvWholeLine(std::string& line, size_t longest) {
     if (c == kReadFailed) return -1;
     if (c == kReadClosed) break;
     line.push_back(static_cast<char>(c));
-    if (c == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r') break;
+    if (c == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r') {
+      LineEnded();
+      break;
+    }
     if (line.size() > longest) {
       PrintErr("string too long(%zu)\a\n", line.size());
       NetAbandon();

@@ -118,6 +118,7 @@ static void ForgetEarlierConnection(NetSession& session) {
   session.pendBuf.clear();
   session.sendFailed = false;
   session.outOfStep = false;
+  session.lineOpen = false;
 }
 
 int NetOpen(const std::string& hostname, int portNum) {
@@ -173,6 +174,7 @@ int NetStartTls(const std::string& host, std::string& reason) {
   // anyone on the way; none of them may pass for the server's words.
   session.recvPos = 0;
   session.recvCount = 0;
+  session.lineOpen = false;
   session.pendBuf.clear();
   if (session.sendFailed) {
     reason = "the connection broke";

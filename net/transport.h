@@ -36,6 +36,12 @@ struct NetSession {
   // read from or sent to this connection.
   bool outOfStep = false;
   bool logOn = true;
+  // The time-out bounds a whole line, not each byte of it: a peer sending
+  // one byte just inside the time-out would otherwise keep a line open for
+  // its whole length. Set when a line's first byte is asked for, cleared at
+  // its CR LF (a piece cut short or ended by NUL keeps the line open).
+  bool lineOpen = false;
+  long long lineDeadlineMs = 0;  // steady clock
 };
 
 // The one NetSession of the process.

@@ -157,6 +157,52 @@ TEST_F(NetReadTest, SilentPeerTimesOut) {
   EXPECT_LT(seconds, 4.0);
 }
 
+// A peer that sends a byte every 300 ms never falls silent for a second, yet
+// may not keep a line open for longer than the time-out: neither a reply
+// read whole nor a line read in pieces (a message transfer). A line that
+// comes within the time-out resets it for the next.
+TEST_F(NetReadTest, ADrippingPeerIsHeldToTheTimeOutForEachWholeLine) {
+  GetSettings().timeout = 1;
+  struct Case {
+    const char* name;
+    bool whole;
+  };
+  for (const Case& c : {Case{"whole reply", true}, Case{"pieces of a message line", false}}) {
+    Listener listener;
+    PeerConn peer = Connect(listener);
+    ASSERT_TRUE(peer.Send("+OK quick\r\n"));
+    std::string first;
+    ASSERT_GT(NetRecvWholeLine(first), 0) << c.name;
+    CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    auto reading = std::async(std::launch::async, [&c] {
+      if (c.whole) {
+        std::string line;
+        return NetRecvWholeLine(line);
+      }
+      // Pieces of two bytes: each one is cut short, none ends the line.
+      for (;;) {
+        char buffer[3];
+        PieceEnd end;
+        const int n = NetRecvPiece(buffer, sizeof buffer, end);
+        if (n < 0 || end != PieceEnd::kCut) return n;
+      }
+    });
+    std::string drip = Xs(30) + "\r\n";
+    for (char byte : drip) {
+      if (reading.wait_for(std::chrono::milliseconds(300)) == std::future_status::ready) break;
+      if (!peer.Send(std::string(1, byte))) break;
+    }
+    if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) peer.Close();
+    const int result = reading.get();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(GetCapturedStderr(), "receive timed out!\a\n") << c.name;
+    EXPECT_EQ(result, -1) << c.name;
+    EXPECT_LT(seconds, 3.0) << c.name;
+    NetClose();
+  }
+}
+
 // The whole log of one POP3-like exchange.
 TEST_F(NetReadTest, LogShowsEachLineWithoutItsLineEnd) {
   Listener listener;
@@ -220,7 +266,7 @@ TEST_F(NetReadTest, LogIsSilencedByLogdispOrTheSwitch) {
 
 TEST_F(NetReadTest, LogLineRemovesOnlyTrailingLineEnds) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"+OK ready\r\n", "+OK ready\n"}, {"a\r\n\r\n", "a\n"},   {"a\rb\nc", "a\rb\nc\n"},
+      {"+OK ready\r\n", "+OK ready\n"}, {"a\r\n\r\n", "a\n"},   {"a\rb\nc", "a?b\nc\n"},
       {"\r\n", "\n"},                   {"port:110\n", "port:110\n"}, {"", "\n"},
   };
   for (const auto& [text, shown] : cases) {
