@@ -136,8 +136,12 @@ std::optional<long> FittingDecimalValue(std::string_view text) {
 
 std::string SanitizeForConsole(std::string_view text) {
   std::string shown(text);
-  for (char& c : shown) {
-    if (!ShownAsIs(static_cast<unsigned char>(c))) c = '?';
+  for (size_t i = 0; i < shown.size(); ++i) {
+    char& c = shown[i];
+    // A CR of its own sends the cursor back over the line, so that the text
+    // after it can pass for something else: only a line end's CR stays.
+    const bool bareCr = c == '\r' && (i + 1 == shown.size() || shown[i + 1] != '\n');
+    if (bareCr || !ShownAsIs(static_cast<unsigned char>(c))) c = '?';
   }
   return shown;
 }

@@ -27,7 +27,7 @@ long DecimalValue(std::string_view text);
 std::optional<long> FittingDecimalValue(std::string_view text);
 
 // `text` as it may be shown on the console: every control byte that could
-// steer the terminal (0x00-0x1F other than tab, CR and LF, and DEL 0x7F) is
+// steer the terminal (0x00-0x1F other than tab, LF and the CR of a CR LF, and DEL 0x7F) is
 // shown as '?'. Shift_JIS passes unchanged, since no second byte of a
 // double-byte character lies in that range. For text from outside (server
 // replies, received messages, lists made from them); files keep their bytes.

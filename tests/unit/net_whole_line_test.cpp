@@ -40,7 +40,7 @@ TEST_F(NetWholeLine, ALineIsReadToItsEndWhateverItHolds) {
       {"nul inside", "1 2\0\0 3\r\n"s, false, {{8, "1 2\0\0 3\r\n"s}}, "R:1 2?? 3\n"},
       // One line, not two: the log shows its first 999 bytes.
       {"1500 bytes", long1500, false, {{1499, long1500}}, "R:" + std::string(999, 'x') + "\n"},
-      {"bare lf and cr", "a\nb\rc\r\n", false, {{6, "a\nb\rc\r\n"}}, "R:a\nb\rc\n"},
+      {"bare lf and cr", "a\nb\rc\r\n", false, {{6, "a\nb\rc\r\n"}}, "R:a\nb?c\n"},
       {"escape sequences", "+OK \x1b[2J\x07\r\n", false, {{10, "+OK \x1b[2J\x07\r\n"}}, "R:+OK ?[2J?\n"},
       {"peer closes mid-line", "+OK partial", true, {{11, "+OK partial"}, {0, ""}}, "R:+OK partial\n"},
   };

@@ -14,7 +14,8 @@ namespace {
 TEST(PlatformConsoleText, ControlBytesAreShownAsQuestionMarks) {
   for (int b = 0; b < 256; ++b) {
     const std::string one(1, static_cast<char>(b));
-    const bool steers = (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
+    // A CR alone is no line end.
+    const bool steers = (b < 0x20 && b != '\t' && b != '\n') || b == 0x7F;
     EXPECT_EQ(SanitizeForConsole(one), steers ? "?" : one) << "byte " << b;
   }
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -22,6 +23,10 @@ TEST(PlatformConsoleText, ControlBytesAreShownAsQuestionMarks) {
       {std::string("a\0b", 3), "a?b"},
       {"tab\tand\r\nline ends stay", "tab\tand\r\nline ends stay"},
       {"", ""},
+      // A bare CR would let a message write over its own line.
+      {"Subject: hello\rSubject: forged\r\n", "Subject: hello?Subject: forged\r\n"},
+      {"ends in CR\r", "ends in CR?"},
+      {"\r\r\n\n\r", "?\r\n\n?"},
   };
   for (const auto& [text, shown] : cases) EXPECT_EQ(SanitizeForConsole(text), shown) << text;
 }
