@@ -12,7 +12,6 @@
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/run_directory.h"
-#include "platform/text_file.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "settings/version.h"
@@ -36,7 +35,7 @@ namespace {
 // given file itself stays; every failure has been reported where it happened.
 void ImportMimeFile(const std::string& file) {
   const std::string decoded = TemporaryPath("tmp.txt");
-  if (!CreateEmptyFile(decoded) || DecodeHeaderFile(file, decoded) != 0) {
+  if (DecodeHeaderFile(file, decoded) != 0) {
     RemoveFile(decoded);  // an incomplete decoding is no message
     return;
   }
@@ -59,7 +58,8 @@ void ApplyConsoleSetting() {
 // `tmp`; a `tmp` where that directory would not stay private is refused.
 bool OpenPrivateTemporaryDirectory() {
   // A `tmp` that does not exist yet is made, the user's alone.
-  if (StatPath(GetSettings().tmp) == PathKind::kNone) MakeDirectory(GetSettings().tmp);
+  // When that fails, the check below says why.
+  if (StatPath(GetSettings().tmp) == PathKind::kNone) (void)MakeDirectory(GetSettings().tmp);
   std::string why;
   if (OpenRunDirectory(GetSettings().tmp, why)) return true;
   PrintErr("tmp directory(%s) error!(%s)\a\n", GetSettings().tmp.c_str(), why.c_str());

@@ -135,7 +135,8 @@ void MakeFolder() {
     return;
   }
   PrintOut("Making folder '%s'\n", name.c_str());
-  MakeDirectory(FolderPath(name));
+  // An existing name, a read-only mailbox, a full disk: not silent.
+  if (!MakeDirectory(FolderPath(name))) WriteErr("Folder Make error!\r\n");
 }
 
 }  // namespace quillo

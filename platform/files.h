@@ -15,7 +15,8 @@ enum class PathKind { kNone, kFile, kDirectory, kOther };
 // What is at `path`, links followed. kFile means a regular file.
 PathKind StatPath(const std::string& path);
 
-bool MakeDirectory(const std::string& path);
+// Makes the directory with mode 0700; false when it cannot be made.
+[[nodiscard]] bool MakeDirectory(const std::string& path);
 // Writes everything written to the file system that holds the directory
 // `dir` out to the disk, and waits for it. False when `dir` cannot be opened
 // or the writing failed.

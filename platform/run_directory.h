@@ -21,7 +21,7 @@ std::string TemporaryBaseProblem(const std::string& base);
 // CloseRunDirectory, at exit, or when SIGINT, SIGTERM, SIGHUP or SIGQUIT end
 // the process. False with `why` set when `base` is refused or the directory
 // cannot be made. A directory already open is closed first.
-bool OpenRunDirectory(const std::string& base, std::string& why);
+[[nodiscard]] bool OpenRunDirectory(const std::string& base, std::string& why);
 
 // Removes the directory and every file in it.
 void CloseRunDirectory();

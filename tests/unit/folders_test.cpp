@@ -257,6 +257,8 @@ TEST_F(FoldersTest, MakeFolderScreensNames) {
       {"hidden", ".x\n", "New Folder name:.x\r\n", "folder name error!(.x)\a\n", ""},
       {"separator", "a/b\n", "New Folder name:a/b\r\n", "folder name error!(a/b)\a\n", ""},
       {"blanks only", "  \n", "New Folder name:  \r\n", "folder name error!(  )\a\n", ""},
+      // "inbox" is there already: the failure is said, not passed over.
+      {"existing", "inbox\n", "New Folder name:inbox\r\nMaking folder 'inbox'\n", "Folder Make error!\r\n", "inbox"},
   };
   for (const Case& c : cases) {
     auto before = box.List("mbox");
