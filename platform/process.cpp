@@ -25,6 +25,11 @@ std::optional<std::string> GetEnv(const char* name) {
   return std::string(v);
 }
 
+bool ProcessRunning(long pid) {
+  if (pid <= 0 || pid != static_cast<pid_t>(pid)) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
 std::string ShellQuote(std::string_view text) {
   std::string out = "'";
   for (char c : text) {

@@ -13,6 +13,9 @@ void InitProcess();
 
 std::optional<std::string> GetEnv(const char* name);
 
+// False only when no process `pid` runs any more (this one counts as running).
+bool ProcessRunning(long pid);
+
 // Quotes `text` as one argument for /bin/sh.
 std::string ShellQuote(std::string_view text);
 

@@ -54,17 +54,20 @@ void FillTexts(const std::string& folderPath, MailList& list, const std::functio
   WriteOut(".\n");
 }
 
-// The folder's message files into `list` (names only), and the files a
-// killed renumber left into `leftovers`.
-void CollectMessageNames(const std::string& folderPath, MailList& list, std::vector<DirEntry>& leftovers) {
+// The folder's message files into `list` (names only), the files a killed
+// renumber left into `leftovers`, and partial copies into `partials`.
+void CollectMessageNames(const std::string& folderPath, MailList& list, std::vector<DirEntry>& leftovers,
+                         std::vector<std::string>& partials) {
   list.clear();
   leftovers.clear();
-  ForEachDirectoryEntry(folderPath, [&list, &leftovers](std::string_view name, PathKind kind) {
+  ForEachDirectoryEntry(folderPath, [&](std::string_view name, PathKind kind) {
     if (kind != PathKind::kFile) return;
     if (IsMessageName(name)) {
       list.push_back({std::string(name), {}});
     } else if (IsRenumberLeftover(name)) {
       leftovers.push_back({std::string(name), kind});
+    } else if (PartialCopyOwner(name) > 0) {
+      partials.emplace_back(name);
     }
   });
 }
@@ -75,9 +78,12 @@ int ListMessageNames(const std::string& folderPath, MailList& list) {
   // A renumber that was killed half-way must not hide messages; what it gives
   // back is listed anew.
   std::vector<DirEntry> leftovers;
-  CollectMessageNames(folderPath, list, leftovers);
+  std::vector<std::string> partials;
+  CollectMessageNames(folderPath, list, leftovers, partials);
+  // Half copies of a killed move are no messages and would stay for ever.
+  RemovePartialLeftovers(folderPath, partials);
   if (!leftovers.empty() && RecoverRenumberLeftovers(folderPath, leftovers) > 0) {
-    CollectMessageNames(folderPath, list, leftovers);
+    CollectMessageNames(folderPath, list, leftovers, partials);
   }
   WriteOut("Searching");
   // A dot for each message file found, written at once.

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/process.h"
 #include "platform/strings.h"
 
 namespace quillo {
@@ -36,6 +37,30 @@ bool IsRenumberLeftover(std::string_view name) {
     if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
   }
   return true;
+}
+
+long PartialCopyOwner(std::string_view name) {
+  constexpr std::string_view kPart = ".part";
+  if (name.size() <= kPart.size() || !EqualsIgnoreCase(name.substr(name.size() - kPart.size()), kPart)) return 0;
+  name.remove_suffix(kPart.size());
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size() || name.size() - dot > 11) return 0;
+  long pid = 0;
+  for (char c : name.substr(dot + 1)) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+    pid = pid * 10 + (c - '0');
+  }
+  return pid;
+}
+
+int RemovePartialLeftovers(const std::string& folderPath, const std::vector<std::string>& names) {
+  int removed = 0;
+  for (const std::string& name : names) {
+    // A partial copy of a run still going is that run's to finish.
+    if (ProcessRunning(PartialCopyOwner(name))) continue;
+    if (RemoveFile(folderPath + "/" + name)) ++removed;
+  }
+  return removed;
 }
 
 int RecoverRenumberLeftovers(const std::string& folderPath) {

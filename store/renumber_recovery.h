@@ -15,6 +15,15 @@ namespace quillo {
 // ".tmp", in any letter case.
 bool IsRenumberLeftover(std::string_view name);
 
+// The process number of a name a partial copy takes ("<name>.<pid>.part");
+// 0 for any other name.
+long PartialCopyOwner(std::string_view name);
+
+// Removes those of the partial copies `names` in the folder at `folderPath`
+// whose process no longer runs: what a killed move or copy left. Returns how
+// many went.
+int RemovePartialLeftovers(const std::string& folderPath, const std::vector<std::string>& names);
+
 // Renames every renumber leftover in the folder at `folderPath` to "NNNN.txt"
 // with its own number, or with the first higher number whose ".txt" name is
 // free in any letter case. Nothing is ever replaced. Returns how many files

@@ -67,6 +67,33 @@ TEST_F(StoreRenumberRecovery, LeftoverNames) {
   }
 }
 
+TEST_F(StoreRenumberRecovery, PartialCopiesOfDeadRunsGoWithTheNextListing) {
+  // A process number that runs: this test's own; one that ran and ended: a child waited for.
+  const pid_t ended = fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) _exit(0);
+  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  const std::string alive = std::to_string(getpid());
+  const std::string dead = std::to_string(ended);
+  struct Case {
+    std::string name;
+    bool stays;
+  };
+  const std::vector<Case> cases = {
+      {"0003.TXT." + dead + ".part", false},  // a killed move's half copy
+      {"0004.txt." + dead + ".PART", false},
+      {"0005.TXT." + alive + ".part", true},  // a copy still being made
+      {"notes.part", true},                    // no process number: not ours
+      {"0006.TXT.12a.part", true},
+      {".part", true},
+  };
+  box.WriteFile("mbox/inbox/0000.TXT", "kept");
+  for (const Case& c : cases) box.WriteFile("mbox/inbox/" + c.name, "half");
+  EXPECT_EQ(Listed("inbox"), 1);
+  for (const Case& c : cases) EXPECT_EQ(box.Exists("mbox/inbox/" + c.name), c.stays) << c.name;
+  EXPECT_EQ(box.ReadFile("mbox/inbox/0000.TXT"), "kept");
+}
+
 TEST_F(StoreRenumberRecovery, LeftoversComeBackUnderFreeNames) {
   // A renumber killed after its first pass moved two of four files: 0000.tmp
   // and 0001.tmp stand beside the untouched 0001.TXT and 0007.txt.
