@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (data[0] % 3) {
     case 0: {
       int count = quillo::PopStat();
-      if (count < 0) std::abort();
+      if (count < quillo::kStatFailed) std::abort();
       break;
     }
     case 1: {

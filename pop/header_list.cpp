@@ -9,7 +9,6 @@
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/run_directory.h"
-#include "platform/text_file.h"
 #include "platform/strings.h"
 #include "pop/header_cache.h"
 #include "pop/pop_commands.h"
@@ -35,8 +34,6 @@ bool LongLayout() { return GetSettings().Reciveheadlong != 0; }
 struct TopFiles {
   std::string raw = TemporaryPath("TMP.TXT");
   std::string decoded = TemporaryPath("tmp2.txt");
-  // The decoding writes into a file made private beforehand.
-  bool Ready() const { return CreateEmptyFile(decoded); }
   ~TopFiles() {
     RemoveFile(raw);
     RemoveFile(decoded);
@@ -146,7 +143,7 @@ int FetchHeaderLine(int number, long size, std::string& line) {
   }
   TopFiles files;
   if (!PopSaveBody(files.raw, ResponseLimit(size, kMostTopBytes))) return 0;
-  if (!files.Ready() || DecodeHeaderFile(files.raw, files.decoded) != 0) return 0;
+  if (DecodeHeaderFile(files.raw, files.decoded) != 0) return 0;
   // The number is cut away with the first columns; 0 keeps those columns
   // four wide whatever the message number.
   std::string summary;

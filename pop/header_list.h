@@ -12,7 +12,8 @@ namespace quillo {
 // listing). Such an entry is still selectable; it is never trusted to the
 // cache nor saved in it.
 constexpr long kSizeUnknown = -1;
-// A taken entry (retrieved or deleted in this run) has size 0.
+// An entry taken off the server in this run (deleted, or retrieved with
+// serverdel=1) has size 0: the server numbers without it after QUIT.
 constexpr long kSizeTaken = 0;
 
 // A display line holds at most this many bytes.
@@ -24,8 +25,13 @@ constexpr size_t kLongSummaryText = 66;
 struct HeaderEntry {
   long size = kSizeUnknown;
   std::string line;
+  // Retrieved in this run and left on the server (serverdel=0): no longer
+  // offered, but still in the server's numbering, so it keeps its slot.
+  bool retrieved = false;
 
   bool Taken() const { return size == kSizeTaken; }
+  // Not to be offered again in this run.
+  bool Done() const { return Taken() || retrieved; }
   bool SizeKnown() const { return size > 0; }
 };
 

@@ -185,7 +185,7 @@ int PopStat() {
   NetSendLine("STAT\r\n");
   if (!PopReadReply(reply)) {
     PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
-    return 0;
+    return kStatFailed;
   }
   // "+OK count size": the count follows the status word.
   size_t end = reply.find_first_of(" \t\r\n");
@@ -195,12 +195,13 @@ int PopStat() {
   if (!count) {
     // No count at all reads as an empty maildrop; one too large to hold is
     // no count the list could be built from.
-    if (DecimalValue(rest) != 0) PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
-    return 0;
+    if (DecimalValue(rest) == 0) return 0;
+    PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
+    return kStatFailed;
   }
   if (*count < 0) {
     PrintErr("POP Protcol error!(STAT)[%s]\a\n", ShownReply(reply).c_str());
-    return 0;
+    return kStatFailed;
   }
   return static_cast<int>(*count);
 }

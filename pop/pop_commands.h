@@ -32,8 +32,13 @@ size_t ResponseLimit(long listedSize, size_t unknownSize);
 // "S:PASS ****" entry stands in for it. 1 when both were accepted, else 0.
 int PopLogin(const std::string& user, const std::string& password);
 
-// The message count from STAT; 0 when STAT was refused (after saying so).
-int PopStat();
+// What PopStat gives when STAT was refused or its count is none (negative,
+// too large to hold): no maildrop is known, so none may pass for empty.
+constexpr int kStatFailed = -1;
+
+// The message count from STAT (a reply without any count reads as 0);
+// kStatFailed after saying why there is none.
+[[nodiscard]] int PopStat();
 
 // Stores the rest of a multi-line response in `path`, converted from JIS to
 // Shift_JIS, one progress dot per line read. Byte-stuffed lines lose their

@@ -23,14 +23,22 @@ namespace {
 // Picked mail always lands in the inbox.
 constexpr const char* kPickFolder = "inbox";
 
+// A message left on the server keeps its place in the server's numbering:
+// the cache must not move the later ones up over it.
 void MarkTaken(int number) {
   HeaderList& list = GetHeaderList();
-  if (number >= 1 && static_cast<size_t>(number) <= list.size()) list[static_cast<size_t>(number - 1)].size = kSizeTaken;
+  if (number < 1 || static_cast<size_t>(number) > list.size()) return;
+  HeaderEntry& entry = list[static_cast<size_t>(number - 1)];
+  if (GetSettings().serverdel) {
+    entry.size = kSizeTaken;
+  } else {
+    entry.retrieved = true;
+  }
 }
 
 bool IsTaken(int number) {
   const HeaderList& list = GetHeaderList();
-  return number >= 1 && static_cast<size_t>(number) <= list.size() && list[static_cast<size_t>(number - 1)].Taken();
+  return number >= 1 && static_cast<size_t>(number) <= list.size() && list[static_cast<size_t>(number - 1)].Done();
 }
 
 // The size LIST gave for `number`, which bounds its download; 0 when there
@@ -108,7 +116,9 @@ int ReceiveMail(const std::string& password, const std::string& folder) {
   DirectoryNameScope pickNames(FolderPath(kPickFolder));
   if (!PopConversationOpened(password, true)) return 0;
   const int count = PopStat();
-  if (count == 0) {
+  if (count == kStatFailed) {
+    // Said already: this is no empty maildrop.
+  } else if (count == 0) {
     WriteOut("no new mail\n");
   } else if (GetSettings().headlist == 0) {
     ReceiveEverything(folder, count);
@@ -134,7 +144,8 @@ int FetchHeaderList(const std::string& password, int& count) {
       return LoadHeaderCache(count);
   }
   const int n = PopStat();
-  if (n >= 1 && BuildHeaderList(n) != 0) {
+  // A failed STAT must not empty the cache as a maildrop without mail would.
+  if (n == kStatFailed || (n >= 1 && BuildHeaderList(n) != 0)) {
     PopQuit();
     return 1;
   }

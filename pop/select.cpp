@@ -33,7 +33,7 @@ int ShowPage(const Page& page) {
   for (long i = page.first; i < page.first + page.height && i < page.count; ++i) {
     if (static_cast<size_t>(i) >= list.size()) break;
     const HeaderEntry& entry = list[static_cast<size_t>(i)];
-    if (entry.Taken()) continue;
+    if (entry.Done()) continue;
     // The line quotes the message's header, or a cache file's text.
     WriteOut(SanitizeForConsole(entry.line) + "\n");
     ++shown;

@@ -37,7 +37,9 @@ int ConfirmDelete(int number) {
 int UnloadMail(const std::string& password) {
   if (!PopConversationOpened(password, false)) return 0;
   const int count = PopStat();
-  if (count == 0) {
+  if (count == kStatFailed) {
+    // Said already: this is no empty maildrop.
+  } else if (count == 0) {
     WriteOut("no new mail\n");
   } else if (BuildHeaderList(count) == 0) {
     // No delete-all: "a" only separates numbers here.

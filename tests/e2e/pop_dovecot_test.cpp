@@ -163,12 +163,13 @@ TEST_F(PopDovecot, PickingStoresTheChosenMessageAndSavesTheRestToTheCache) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find(heading + line1 + "\n" + line3 + "\nSelect Recive mail.\nSelect:"), std::string::npos);
-  // The server will number the old message 3 as 2 once 2 is gone... but it
-  // stays on the server here, so the next run finds slot 2 not matching.
+  // Message 2 stays on the server (serverdel=0), so it keeps slot 2 and 3
+  // stays 3, as the server still numbers them.
   EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "Mail0001=" + std::to_string(WireSize(kJapanese)) +
                                                    "\nHead0001=" + line1 + "\nMail0002=" +
-                                                   std::to_string(WireSize(kThird)) + "\nHead0002=" + line3 +
-                                                   "\noldmax=2\n");
+                                                   std::to_string(WireSize(kPlain)) + "\nHead0002=" + line2 +
+                                                   "\nMail0003=" + std::to_string(WireSize(kThird)) +
+                                                   "\nHead0003=" + line3 + "\noldmax=3\n");
   EXPECT_EQ(OnServer().size(), 3u);
 }
 

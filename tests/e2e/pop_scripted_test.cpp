@@ -94,7 +94,8 @@ TEST_F(PopScripted, RefusedCommandsAreReportedAndTheConversationStillEnds) {
     // Nothing was shown or saved from a list that could not be built.
     EXPECT_EQ(box.ReadFile("mbox/poplist.ini"), "Mail0001=1\nHead0001=   1 kept\noldmax=1\n") << c.name;
     if (c.command == "STAT") {
-      EXPECT_NE(r.out.find("no new mail\n"), std::string::npos);
+      // A refused STAT is no empty maildrop.
+      EXPECT_EQ(r.out.find("no new mail\n"), std::string::npos) << c.name;
     }
     if (c.command == "RETR") {
       EXPECT_FALSE(Has(server.Commands(), "RETR 2")) << "the first failure ends the loop";
@@ -120,10 +121,11 @@ TEST_F(PopScripted, RefusedListLeavesSizesUnknownButEntriesSelectable) {
             std::string::npos)
       << r.out;
   EXPECT_EQ(box_.ReadFile("mbox/inbox/0000.TXT"), "From: one@example.com\nSubject: first\n\nbody one\n");
-  // The two left keep their places, with nothing to trust next time; the
-  // slots of the earlier save beyond them are cleared.
+  // All three stay on the server (serverdel=0) and keep their places, with
+  // nothing to trust next time; the slot of the earlier save beyond them is
+  // cleared.
   EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"),
-            "Mail0001=0\nHead0001=\nMail0004=0\nHead0004=\noldmax=2\nMail0002=0\nHead0002=\nMail0003=0\nHead0003=\n");
+            "Mail0001=0\nHead0001=\nMail0004=0\nHead0004=\noldmax=3\nMail0002=0\nHead0002=\nMail0003=0\nHead0003=\n");
 }
 
 TEST_F(PopScripted, RefusedDeleteKeepsTheStoredFileAndStopsTakingEverything) {
@@ -251,9 +253,12 @@ TEST_F(PopScripted, AllTakesWhatIsLeftAndIgnoresTheRestOfItsLine) {
   EXPECT_EQ(retrs, (std::vector<std::string>{"RETR 2", "RETR 1", "RETR 3"}));
   EXPECT_NE(r.out.find("Getting all mail\n"), std::string::npos);
   EXPECT_EQ(box_.List("mbox/inbox"), (std::vector<std::string>{"0000.TXT", "0001.TXT", "0002.TXT"}));
-  // Nothing is left to show, so the selection ends by itself.
-  EXPECT_NE(r.out.find("Save poplist\nS:QUIT\n"), std::string::npos) << r.out;
-  EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "oldmax=0\n");
+  // Nothing is left to show, so the selection ends by itself; the three stay
+  // on the server (serverdel=0), each in its own slot.
+  EXPECT_NE(r.out.find("Save poplist...\nS:QUIT\n"), std::string::npos) << r.out;
+  EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"),
+            "Mail0001=51\nHead0001=   1 one@example.com first\nMail0002=52\nHead0002=   2 two@example.com second\n"
+            "Mail0003=53\nHead0003=   3 ten@example.com third\noldmax=3\n");
 }
 
 TEST_F(PopScripted, PipedKeysThatRunOutEndTheSelection) {
@@ -263,6 +268,29 @@ TEST_F(PopScripted, PipedKeysThatRunOutEndTheSelection) {
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(server.Commands().back(), "QUIT");
   EXPECT_TRUE(box_.List("mbox/inbox").empty());
+}
+
+// With serverdel=0 a message taken from the list stays on the server, and
+// so in its numbering: the cache keeps its slot. Were the later slots moved
+// up over it, message 3 would be shown with message 4's line, and the DELE
+// the user confirmed for what was shown would remove another message.
+TEST_F(PopScripted, APickLeavesTheNumberingOfTheCacheAsTheServerHasIt) {
+  // One size for all four, so that only the numbering can tell them apart.
+  std::vector<std::string> drop;
+  for (const char* subject : {"AAAA", "BBBB", "CCCC", "DDDD"}) {
+    drop.push_back(std::string("From: a@example.com\r\nSubject: ") + subject + "\r\n\r\nbody\r\n");
+  }
+  ScriptedPopServer server(drop);
+  Use(server);
+  RunResult pick = box_.Run({"-g"}, "2\nq\n");
+  ASSERT_EQ(box_.List("mbox/inbox").size(), 1u) << pick.err;
+  RunResult unload = box_.Run({"-u"}, "3\ny\nq\n");
+  const size_t asked = unload.out.find("Realy?(y/[n]):");
+  ASSERT_NE(asked, std::string::npos) << unload.out;
+  const size_t shown = unload.out.rfind("\n   3 ", asked);
+  ASSERT_NE(shown, std::string::npos) << unload.out;
+  EXPECT_NE(unload.out.substr(shown, asked - shown).find("CCCC"), std::string::npos) << unload.out;
+  EXPECT_EQ(server.Expunged(), std::vector<int>{3});
 }
 
 }  // namespace

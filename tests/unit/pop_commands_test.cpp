@@ -147,10 +147,10 @@ TEST_F(PopStatTest, TheCountComesFromThePositiveReplyOnly) {
     bool reported;
   };
   const std::vector<Case> cases = {
-      {"+OK 3 1200\r\n", 3, false},          {"+OK\r\n", 0, false},
-      {"+OK -2 0\r\n", 0, true},             {"-ERR 3 1200\r\n", 0, true},
-      {"+OK 99999999999 1\r\n", 0, true},    {"+OK 2147483647 1\r\n", INT_MAX, false},
-      {"+OK 2147483648 1\r\n", 0, true},
+      {"+OK 3 1200\r\n", 3, false},                    {"+OK\r\n", 0, false},
+      {"+OK -2 0\r\n", kStatFailed, true},             {"-ERR 3 1200\r\n", kStatFailed, true},
+      {"+OK 99999999999 1\r\n", kStatFailed, true},    {"+OK 2147483647 1\r\n", INT_MAX, false},
+      {"+OK 2147483648 1\r\n", kStatFailed, true},
   };
   for (const auto& [reply, expected, reported] : cases) {
     ScriptedPopServer server;
