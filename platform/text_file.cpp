@@ -197,14 +197,6 @@ int OpenInMode(const std::string& path, OutputFile::Mode mode) {
     case Mode::kCreateExclusive:
     case Mode::kCreatePrivate:
       return OpenForWriting(path, O_CREAT | O_EXCL);
-    case Mode::kCreateFresh: {
-      const int fd = OpenForWriting(path, O_CREAT | O_EXCL);
-      if (fd >= 0 || errno != EEXIST) return fd;
-      // What a killed run left under this name goes; whatever takes the
-      // name meanwhile makes the exclusive create fail again.
-      if (::unlink(path.c_str()) != 0) return -1;
-      return OpenForWriting(path, O_CREAT | O_EXCL);
-    }
     case Mode::kOverwrite: {
       // Made exclusively the first time, written over afterwards.
       const int fd = OpenForWriting(path, 0);
@@ -265,11 +257,6 @@ bool OutputFile::CloseSynced() {
 
 bool OutputFile::SetPermissions(unsigned mode) {
   return file_ && ::fchmod(fileno(file_), static_cast<mode_t>(mode)) == 0;
-}
-
-bool CreateEmptyFile(const std::string& path) {
-  OutputFile file;
-  return file.Open(path, OutputFile::Mode::kCreateFresh) && file.Close();
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {

@@ -68,10 +68,8 @@ class OutputFile {
   //
   // Every mode refuses a symbolic link as the last name, never waits for a
   // FIFO's reader, and makes a new file with mode 0600.
-  // kCreatePrivate: a new file, made exclusively (kCreateExclusive).
-  // kCreateFresh: a file of this run's own under a name a killed run may have
-  // left: that file is removed, and the name made anew exclusively.
-  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite, kCreatePrivate, kCreateFresh };
+  // kCreatePrivate: a new file, made exclusively (as kCreateExclusive).
+  enum class Mode { kCreate, kAppend, kCreateExclusive, kOverwrite, kCreatePrivate };
   OutputFile() = default;
   ~OutputFile() { Close(); }
   OutputFile(const OutputFile&) = delete;
@@ -93,10 +91,6 @@ class OutputFile {
   bool cutAtClose_ = false;
   std::unique_ptr<char[]> buffer_;
 };
-
-// Makes an empty file of this run's own at `path` (OutputFile::Mode::kCreateFresh),
-// for a writer that truncates what it opens; false when it cannot be made.
-bool CreateEmptyFile(const std::string& path);
 
 // Reads a whole file as it is; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::string& content);
