@@ -4,6 +4,9 @@
 #include <climits>
 #include <optional>
 
+#include "encoding/byte_classes.h"
+#include "mime/header_decode.h"
+#include "platform/charset.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
@@ -59,37 +62,94 @@ int IntValue(std::string_view text) {
 }
 
 
-// At most `width` bytes of `value` from `start`, without a trailing LF (and
-// a CR just before it).
-std::string TakeField(std::string_view value, size_t start, size_t width) {
-  std::string field(value.substr(std::min(start, value.size()), width));
-  if (!field.empty() && field.back() == '\n') {
-    field.pop_back();
-    if (!field.empty() && field.back() == '\r') field.pop_back();
-  }
-  return field;
-}
-
 struct Parts {
-  std::string date, sender, subject;
-  bool Complete() const { return !date.empty() && !sender.empty() && !subject.empty(); }
+  std::string date;
+  std::string from, subject;  // raw values, continuation lines joined
+  // The field whose continuation lines are being gathered, if any.
+  std::string* open = nullptr;
+  bool subjectBlank = false;  // one blank followed "Subject:"
+  bool Complete() const { return !date.empty() && !from.empty() && !subject.empty(); }
 };
 
+constexpr bool IsContinuation(std::string_view line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+
+// A value from `start` without its line end.
+std::string_view ValueOf(std::string_view line, size_t start) {
+  std::string_view value = line.substr(std::min(start, line.size()));
+  if (!value.empty() && value.back() == '\n') value.remove_suffix(1);
+  if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+  return value;
+}
+
 void Examine(std::string_view line, DateForm form, Parts& parts) {
+  if (parts.open) {
+    if (IsContinuation(line)) {
+      parts.open->append(ValueOf(line, 0));
+      return;
+    }
+    parts.open = nullptr;
+  }
   // Most header lines start with another letter: one look tells.
   const char first = line.empty() ? '\0' : static_cast<char>(line[0] | 0x20);
   if (first != 'd' && first != 'f' && first != 's') return;
   if (StartsWithIgnoreCase(line, "Date:")) {
     ListDate(line.substr(5), form, parts.date);
   } else if (StartsWithIgnoreCase(line, "From:")) {
-    // One blank after the colon is skipped; the sender keeps 15 bytes either way.
-    const bool blank = line.size() > 5 && line[5] == ' ';
-    parts.sender = TakeField(line, blank ? 6 : 5, kSenderWidth);
+    parts.from = ValueOf(line, 5);
+    parts.open = &parts.from;
   } else if (StartsWithIgnoreCase(line, "Subject:")) {
-    // The subject column is 36 wide; a skipped blank counts against it.
-    const bool blank = line.size() > 8 && line[8] == ' ';
-    parts.subject = blank ? TakeField(line, 9, kSubjectWidth - 1) : TakeField(line, 8, kSubjectWidth);
+    parts.subjectBlank = line.size() > 8 && line[8] == ' ';
+    parts.subject = ValueOf(line, parts.subjectBlank ? 9 : 8);
+    parts.open = &parts.subject;
   }
+}
+
+// Values that need more than their bytes as stored: encoded-words, or 8-bit
+// text that is UTF-8 (stored Japanese is otherwise Shift_JIS already).
+bool NeedsDecoding(std::string_view value) {
+  if (value.find("=?") != std::string_view::npos) return true;
+  const bool eightBit = std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  return eightBit && IsValidUtf8(value);
+}
+
+// At most `width` bytes of Shift_JIS text, never half a double-byte
+// character.
+std::string CutSjis(std::string_view sjis, size_t width) {
+  size_t end = 0;
+  while (end < sjis.size()) {
+    const size_t n = IsSjisLeadByte(static_cast<unsigned char>(sjis[end])) && end + 1 < sjis.size() ? 2 : 1;
+    if (end + n > width) break;
+    end += n;
+  }
+  return std::string(sjis.substr(0, end));
+}
+
+// Tabs of folded or decoded text would move the columns.
+std::string WithoutTabs(std::string text) {
+  std::replace(text.begin(), text.end(), '\t', ' ');
+  return text;
+}
+
+// The sender column: the display name, else the address, in Shift_JIS.
+// Stored Shift_JIS is shown as it is stored, one blank after the colon
+// skipped as before.
+std::string SenderColumn(std::string_view from) {
+  if (from.empty()) return std::string();
+  // A bare address is shown as stored; "address (Name)" has a blank before
+  // its comment.
+  if (from.find_first_of("<\"") == std::string_view::npos && from.find(" (") == std::string_view::npos &&
+      !NeedsDecoding(from)) {
+    if (from.front() == ' ') from.remove_prefix(1);
+    return WithoutTabs(std::string(from.substr(0, kSenderWidth)));
+  }
+  return CutSjis(WithoutTabs(Utf8ToSjis(ListSender(from))), kSenderWidth);
+}
+
+// The subject column: 36 wide, a skipped blank counting against it.
+std::string SubjectColumn(std::string_view subject, bool blank) {
+  const size_t width = blank ? kSubjectWidth - 1 : kSubjectWidth;
+  if (!NeedsDecoding(subject)) return WithoutTabs(std::string(subject.substr(0, width)));
+  return CutSjis(WithoutTabs(Utf8ToSjis(DecodeHeaderValue(subject))), width);
 }
 
 }  // namespace
@@ -140,10 +200,13 @@ int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
   Parts parts;
   std::string_view piece;
   while (in.ReadPieceView(piece)) {
+    // A folded value ends with the first line that does not continue it.
+    if (parts.Complete() && !(parts.open && IsContinuation(piece))) break;
     Examine(piece, form, parts);
-    if (parts.Complete()) break;
   }
   in.Close();
+  const std::string sender = SenderColumn(parts.from);
+  const std::string subject = SubjectColumn(parts.subject, parts.subjectBlank);
   // "%4d%c %5s %15s %s" (short) or "%4d%c %14s %15s %s" (long), the marker
   // a blank.
   line.clear();
@@ -152,9 +215,9 @@ int SummaryOf(InputFile& in, std::string& line, int number, DateForm form) {
   line += "  ";
   AppendPadded(line, parts.date, form == DateForm::kShort ? 5 : kLongDateWidth);
   line += ' ';
-  AppendPadded(line, parts.sender, kSenderWidth);
+  AppendPadded(line, sender, kSenderWidth);
   line += ' ';
-  AppendPadded(line, parts.subject, 0);
+  AppendPadded(line, subject, 0);
   // An oversized date or number must not push the line past its buffer.
   if (line.size() >= kSummaryCapacity) line.resize(kSummaryCapacity - 1);
   return static_cast<int>(line.size());

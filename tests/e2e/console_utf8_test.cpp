@@ -51,7 +51,8 @@ class ConsoleUtf8List : public ::testing::Test {
     box.WriteFile("mbox/inbox/0000.TXT",
                   "Date: Mon, 15 Jan 2024 10:30:00 +0900\nFrom: \x8eR\x93" "c <y@x>\n"
                   "Subject: \x83J\x83^\x83J\x83i \xb6\xc0\xb6\xc5 \x87\x40\xfa\x40\xfb\xfc\n\nbody\n");
-    // The sender column cuts a character in half; a pair without a character.
+    // A display name longer than the sender column, cut between characters;
+    // a pair without a character.
     box.WriteFile("mbox/inbox/0001.TXT",
                   "Date: Tue, 16 Jan 2024 11:00:00 +0900\nFrom: " + Times(8, kA) + " <k@x>\n"
                   "Subject: a\x85\x40z\n");
@@ -64,11 +65,11 @@ class ConsoleUtf8List : public ::testing::Test {
 };
 
 const std::string kListRows =
-    "   1>0000 24/01/15 10:30      \x8eR\x93" "c <y@x> \x83J\x83^\x83J\x83i \xb6\xc0\xb6\xc5 \x87\x40\xfa\x40\xfb\xfc\n"
-    "   2 0001 24/01/16 11:00 \x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82 a\x85\x40z\n";
+    "   1>0000 24/01/15 10:30            \x8eR\x93" "c \x83J\x83^\x83J\x83i \xb6\xc0\xb6\xc5 \x87\x40\xfa\x40\xfb\xfc\n"
+    "   2 0001 24/01/16 11:00  \x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0\x82\xa0 a\x85\x40z\n";
 const std::string kListRowsUtf8 =
-    "   1>0000 24/01/15 10:30      山田 <y@x> カタカナ ｶﾀｶﾅ ①ⅰ髙\n"
-    "   2 0001 24/01/16 11:00 あああああああ? a〓z\n";
+    "   1>0000 24/01/15 10:30            山田 カタカナ ｶﾀｶﾅ ①ⅰ髙\n"
+    "   2 0001 24/01/16 11:00  あああああああ a〓z\n";
 
 TEST_F(ConsoleUtf8List, JapaneseSubjectsOnATerminal) {
   box.WriteIni();

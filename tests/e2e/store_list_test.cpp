@@ -56,7 +56,7 @@ TEST_F(StoreListE2E, PageOfAFolderWithEveryKindOfHeader) {
   RunResult r = box.Run({"-t", "work", "-l"}, "", kOffline);
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "\n" + Progress(9) + kHeading +
-                       Row(1, true, "0000", "24/01/15 10:30", "Taro Yamada <ta", "Meeting notes") +
+                       Row(1, true, "0000", "24/01/15 10:30", "Taro Yamada", "Meeting notes") +
                        Row(2, false, "0001", "24/01/05 09:05", "hanako@example.", "lower case") +
                        Row(3, false, "0002", "", "ab", "numeric date") + Row(4, false, "0003", "24/01/06 11:00", "cd", "") +
                        Row(5, false, "0004", "", "ef", "dotted date") +

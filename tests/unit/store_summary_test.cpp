@@ -67,8 +67,8 @@ TEST_F(StoreSummaryTest, ColumnsAndCuts) {
     const char* longLine;
   };
   const std::vector<Case> cases = {
-      {"well formed", date + "From: Taro <taro@example.jp>\nSubject: Hello\n\nbody\n",
-       "   7  01/15 Taro <taro@exam Hello", "   7  24/01/15 10:30 Taro <taro@exam Hello"},
+      {"well formed: the display name", date + "From: Taro <taro@example.jp>\nSubject: Hello\n\nbody\n",
+       "   7  01/15            Taro Hello", "   7  24/01/15 10:30            Taro Hello"},
       {"short sender is right-aligned", date + "From: abcdef\nSubject: s\n", "   7  01/15          abcdef s",
        "   7  24/01/15 10:30          abcdef s"},
       {"sender without blank after the colon", date + "From:abcdefghijklmnopqrst\nSubject: s\n",
@@ -108,6 +108,53 @@ TEST_F(StoreSummaryTest, ColumnsAndCuts) {
     EXPECT_EQ(longLength, static_cast<int>(longLine.size())) << c.name;
     EXPECT_EQ(shortLine, c.shortLine) << c.name;
     EXPECT_EQ(longLine, c.longLine) << c.name;
+  }
+}
+
+// Senders and subjects as mail carries them today: encoded-words in any
+// charset, folded, split characters, raw UTF-8, Shift_JIS stored as such.
+// The columns stay 15 and 35 bytes of Shift_JIS, never half a character.
+TEST_F(StoreSummaryTest, DecodedSendersAndSubjects) {
+  const std::string date = "Date: Mon, 15 Jan 2024 10:30:00 +0900\n";
+  const std::string nihongo = "\x93\xfa\x96\x7b\x8c\xea";
+  const std::string geta = "\x81\xac";
+  std::string kanji17;
+  for (int i = 0; i < 17; ++i) kanji17 += "\x8a\xbf";
+  struct Case {
+    const char* name;
+    std::string from, subject;  // the raw field lines
+    std::string sender, shownSubject;
+  };
+  const std::vector<Case> cases = {
+      {"UTF-8 base64 subject", "From: a@example.jp", "Subject: =?UTF-8?B?5pel5pys6Kqe?=", "a@example.jp", nihongo},
+      {"lower-case charset and encoding", "From: a", "Subject: =?utf-8?b?5pel5pys6Kqe?=", "a", nihongo},
+      {"character split across folded words", "From: a",
+       "Subject: =?UTF-8?B?5pel5g==?=\n =?UTF-8?B?nKzoqp4=?=", "a", nihongo},
+      {"ISO-2022-JP base64 subject", "From: a", "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=", "a",
+       "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd"},
+      {"Q encoding with underscore", "From: a", "Subject: =?UTF-8?Q?a_b=E6=97=A5?=", "a", "a b\x93\xfa"},
+      {"folded plain subject joined", "From: a", "Subject: first\n second", "a", "first second"},
+      {"raw UTF-8 subject", "From: a", "Subject: \xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "a", nihongo},
+      {"Shift_JIS subject as stored", "From: a", "Subject: " + nihongo, "a", nihongo},
+      {"emoji is the geta mark", "From: a", "Subject: =?UTF-8?B?8J+YgA==?= ok", "a", geta + " ok"},
+      {"long subject cut between characters", "From: a", "Subject: =?UTF-8?B?" +
+       std::string("5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi5ryi") + "?=",
+       "a", kanji17},
+      {"encoded display name", "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>", "Subject: s", "\x8e\x52\x93\x63", "s"},
+      {"quoted display name", "From: \"Yamada, Taro\" <t@example.jp>", "Subject: s", "Yamada, Taro", "s"},
+      {"address only in brackets", "From: <only@example.jp>", "Subject: s", "only@example.jp", "s"},
+      {"old form with comment", "From: t@example.jp (Taro)", "Subject: s", "Taro", "s"},
+      {"Shift_JIS display name", "From: " + std::string("\x8e\x52\x93\x63") + " <y@example.jp>", "Subject: s",
+       "\x8e\x52\x93\x63", "s"},
+      {"folded sender", "From: =?UTF-8?B?5bGx55Sw?=\n <yamada@example.jp>", "Subject: s", "\x8e\x52\x93\x63", "s"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = Write(date + c.from + "\n" + c.subject + "\nX-Other: x\n\nbody\n");
+    std::string line;
+    MakeSummary(line, 7, path, DateForm::kShort);
+    std::string expected = "   7  01/15 ";
+    expected += std::string(15 - std::min<size_t>(15, c.sender.size()), ' ') + c.sender + " " + c.shownSubject;
+    EXPECT_EQ(line, expected) << c.name;
   }
 }
 
