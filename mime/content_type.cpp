@@ -87,7 +87,11 @@ class FieldScanner {
       const size_t nameStart = i_;
       while (i_ < text_.size() && text_[i_] != '=' && text_[i_] != ';') ++i_;
       const std::string_view name = Trimmed(text_.substr(nameStart, i_ - nameStart));
-      if (i_ == text_.size() || text_[i_] == ';' || name.empty()) continue;  // no value: nothing to keep
+      if (i_ == text_.size() || text_[i_] == ';') continue;  // no value: nothing to keep
+      if (name.empty()) {
+        while (i_ < text_.size() && text_[i_] != ';') ++i_;  // "=value" without a name
+        continue;
+      }
       ++i_;
       while (i_ < text_.size() && IsBlank(text_[i_])) ++i_;
       parameter.name = Lowered(name);
@@ -210,6 +214,7 @@ ParameterField ParseParameterField(std::string_view raw) {
       if (!seen) field.parameters.emplace_back(parameter.name, parameter.value);
       continue;
     }
+    if (star == 0) continue;  // "*=...": a section of no parameter
     Section section;
     std::string_view marks = std::string_view(parameter.name).substr(star);
     section.encoded = marks.back() == '*';

@@ -407,7 +407,7 @@ std::string ListSender(std::string_view rawFrom) {
   if (!mailboxes.empty()) {
     const Mailbox& first = mailboxes.front();
     if (!first.name.empty()) return first.name;
-    if (!first.address.empty()) return WithoutControls(first.address);
+    if (!first.address.empty()) return DecodeHeaderValue(first.address);
   }
   return DecodeHeaderValue(rawFrom);
 }

@@ -15,10 +15,13 @@ namespace quillo {
 
 namespace {
 
-// Bounds on what one message may make the reader keep: the header of a part
-// and the text of a part shown. Past them the rest is read and dropped.
+// Bounds on what one message may make the reader keep: the header of a
+// part, all headers, the text shown, the parts told apart. Past them the rest
+// is read and dropped.
 constexpr size_t kMaxHeaderBytes = 256 * 1024;
+constexpr size_t kMaxAllHeaderBytes = 4 * 1024 * 1024;
 constexpr size_t kMaxTextBytes = 8 * 1024 * 1024;
+constexpr int kMaxParts = 5000;
 // Nesting past this is read as the body of the part that goes too deep.
 constexpr int kMaxDepth = 40;
 constexpr size_t kPieceBytes = 16 * 1024;
@@ -118,11 +121,24 @@ class PartSink {
   bool failed_ = false;
 };
 
+// "type/subtype" made of token characters, as the view may show it.
+bool IsMediaType(std::string_view type) {
+  const size_t slash = type.find('/');
+  if (slash == 0 || slash == std::string_view::npos || slash + 1 == type.size() || type.size() > 127) return false;
+  for (size_t i = 0; i < type.size(); ++i) {
+    const char c = type[i];
+    const bool token = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       std::string_view("!#$&-^_.+").find(c) != std::string_view::npos;
+    if (!token && i != slash) return false;
+  }
+  return true;
+}
+
 void Interpret(Entity& entity, const std::string& defaultType) {
   const std::string_view contentType = FindField(entity.fields, "Content-Type");
   const ParameterField type = ParseParameterField(contentType);
-  entity.type = type.value.find('/') != std::string::npos && type.value.find('/') > 0 ? type.value : defaultType;
-  if (contentType.empty()) entity.type = defaultType;
+  // A type that cannot be read is taken as text, as RFC 2045 says.
+  entity.type = IsMediaType(type.value) ? type.value : contentType.empty() ? defaultType : "text/plain";
   entity.charset = ParameterValue(type, "charset");
   entity.boundary = ParameterValue(type, "boundary");
   // A multipart without a boundary cannot be taken apart; its text is shown.
@@ -204,7 +220,8 @@ class Reader {
       if (lineStart_ && IsEmptyLine(piece)) return true;
       std::string_view content = piece.substr(0, piece.size() - LineBreak(piece).size());
       kept += piece.size();
-      const bool keep = kept <= kMaxHeaderBytes;
+      headerBytes_ += piece.size();
+      const bool keep = kept <= kMaxHeaderBytes && headerBytes_ <= kMaxAllHeaderBytes;
       if (!lineStart_) {
         if (keep && inField) entity.fields.back().value.append(content);
         continue;
@@ -234,7 +251,11 @@ class Reader {
     const bool hasBody = ReadHeader(entity, end);
     Interpret(entity, defaultType);
     if (!hasBody) {
-      if (!entity.IsMultipart() && !entity.IsMessage()) entity.number = nextNumber_++;
+      // A part that ends with its header is an empty part, and can be saved as one.
+      if (!entity.IsMultipart() && !entity.IsMessage()) {
+        entity.number = nextNumber_++;
+        saved_ = saved_ || (write_ != nullptr && saveNumber_ == entity.number);
+      }
       return end;
     }
     if (depth < kMaxDepth && entity.IsMultipart()) return ReadMultipart(entity, depth);
@@ -252,6 +273,10 @@ class Reader {
     const std::string childType = entity.type == "multipart/digest" ? "message/rfc822" : "text/plain";
     End end = Skip(own);  // the preamble
     while (end.level == own && !end.close) {
+      if (++parts_ > kMaxParts) {
+        end = Skip(own - 1);  // the rest is read as epilogue
+        break;
+      }
       entity.children.emplace_back();
       end = ReadEntity(entity.children.back(), depth + 1, childType);
     }
@@ -281,8 +306,10 @@ class Reader {
     const auto emit = [&](std::string_view bytes) {
       entity.bodyBytes += bytes.size();
       if (sink) sink->Feed(bytes);
-      if (keep && entity.body.size() < kMaxTextBytes) {
-        entity.body.append(bytes.substr(0, kMaxTextBytes - entity.body.size()));
+      if (keep && textBytes_ < kMaxTextBytes) {
+        const std::string_view kept = bytes.substr(0, kMaxTextBytes - textBytes_);
+        entity.body.append(kept);
+        textBytes_ += kept.size();
       }
     };
     // The line break before a delimiter belongs to the delimiter, so each
@@ -317,6 +344,9 @@ class Reader {
   const PartWriter* write_;
   std::vector<std::string> boundaries_;
   int nextNumber_ = 1;
+  int parts_ = 0;
+  size_t headerBytes_ = 0;  // kept, in all headers
+  size_t textBytes_ = 0;    // kept, in all parts
   bool lineStart_ = true;
   bool afterBreak_ = true;
   bool held_ = false;
@@ -352,7 +382,8 @@ void AppendHeaderBlock(const Entity& entity, HeaderMode mode, std::string& out) 
   if (mode == HeaderMode::kAll) {
     for (const HeaderField& field : entity.fields) {
       if (NeedsDecoding(field)) {
-        out += field.name + ": " + DecodeHeaderValue(field.value) + "\n";
+        AppendStoredText(field.name, out);
+        out += ": " + DecodeHeaderValue(field.value) + "\n";
       } else {
         // As stored, folding and all: a message without MIME shows what it always did.
         AppendStoredText(field.name + ":" + field.value, out);

@@ -107,6 +107,7 @@ TEST(MimeListSenderTest, NameElseAddressElseField) {
   EXPECT_EQ(ListSender("<a@x>"), "a@x");
   EXPECT_EQ(ListSender("a@x, B <b@y>"), "a@x");
   EXPECT_EQ(ListSender("  "), "");
+  EXPECT_EQ(ListSender("\x82\xA0@x"), "\xE3\x81\x82@x");  // an address is shown decoded too
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "mime/content_type.h"
 #include "mime/message.h"
+#include "mime/text_charset.h"
 #include "mime/transfer.h"
 #include "platform/text_file.h"
 #include "tests/support/harness.h"
@@ -96,6 +97,8 @@ const ParameterCase kParameterCases[] = {
     {"EscapedQuote", "attachment; filename=\"a\\\"b\"", "attachment", "filename", "a\"b"},
     {"Missing", "text/plain", "text/plain", "charset", ""},
     {"NoValue", "text/plain; charset; format=flowed", "text/plain", "format", "flowed"},
+    {"ValueWithoutName", "text/plain; =x; charset=utf-8", "text/plain", "charset", "utf-8"},
+    {"SectionWithoutName", "attachment; *=utf-8''%41; filename=a", "attachment", "filename", "a"},
 };
 
 TEST(MimeContentTypeTest, Parameters) {
@@ -186,6 +189,9 @@ const ViewCase kViewCases[] = {
     {"UnknownTypeAlone", "Content-Type: application/zip\nContent-Transfer-Encoding: base64\n\nUEsDBA==\n",
      "\n[1] (application/zip, 4 B)\n"},
     {"NoBoundaryParameterIsText", "Content-Type: multipart/mixed\n\n--x\nabc\n", "\n--x\nabc\n"},
+    {"UnreadableTypeIsText", "Content-Type: te\x82xt/plain\n\nabc\n", "\nabc\n"},
+    {"EightBitFieldNameShown", "X-\x82\xA0: =?utf-8?B?44GC?=\n\nabc\n", "X-\xE3\x81\x82: \xE3\x81\x82\n\nabc\n",
+     HeaderMode::kAll},
     {"HeaderWithoutBlankLine", "Subject: s\nnot a header line\nmore\n", "Subject: s\n\nnot a header line\nmore\n"},
     {"Utf16Part",
      "Content-Type: text/plain; charset=utf-16\nContent-Transfer-Encoding: base64\n\n//5CMEQw\n",
@@ -244,8 +250,59 @@ TEST(MimeSavePartTest, ExactDecodedBytes) {
   }
 }
 
+TEST(MimeSavePartTest, PartWithoutBodySavedEmpty) {
+  // Nothing to write: a writer that always fails is never called.
+  EXPECT_EQ(SavePartFromText("Content-Type: image/png\n", 1, [](std::string_view) { return false; }), 0);
+}
+
 TEST(MimeSavePartTest, WriteFailureReported) {
   EXPECT_EQ(SavePartFromText(kSaveMessage, 2, [](std::string_view) { return false; }), -3);
+}
+
+struct GuessCase {
+  const char* name;
+  std::string bytes;
+  const char* charset;
+};
+
+// "あいうえお、漢字です。" in each form.
+const GuessCase kGuessCases[] = {
+    {"Escapes", "\x1B$B$\"$$\x1B(B", "iso-2022-jp"},
+    {"Utf8", "\xE3\x81\x82\xE3\x81\x84", "utf-8"},
+    {"Ascii", "plain", "utf-8"},
+    {"ShiftJis", "\x82\xA0\x82\xA2\x82\xA4\x81\x41\x8A\xBF\x8E\x9A\x82\xC5\x82\xB7\x81\x42", "shift_jis"},
+    {"EucJp", "\xA4\xA2\xA4\xA4\xA4\xA6\xA1\xA2\xB4\xC1\xBB\xFA\xA4\xC7\xA4\xB9\xA1\xA3", "euc-jp"},
+    {"EucJpKanjiOnly", "\xB4\xC1\xBB\xFA\xC5\xEC\xB5\xFE", "euc-jp"},
+    {"ShiftJisHalfWidthKana", "\xB1\xB2\xB3 \x83\x65\x83\x58\x83\x67", "shift_jis"},
+};
+
+TEST(MimeTextCharsetTest, Guesses) {
+  for (const GuessCase& c : kGuessCases) EXPECT_EQ(GuessJapaneseCharset(c.bytes), c.charset) << c.name;
+}
+
+TEST(MimeTextCharsetTest, LabelFirstWhenValid) {
+  std::string out;
+  AppendDecodedText("iso-8859-1", "\xE9t\xE9", out);  // valid UTF-8 never, Latin-1 always
+  EXPECT_EQ(out, "\xC3\xA9t\xC3\xA9");
+  out.clear();
+  AppendDecodedText("koi8-r", "\xE3\x81\x82", out);  // valid in the label: the label wins
+  EXPECT_EQ(out, "\xD0\xA6\xE2\x94\x82\xE2\x94\x8C");
+  out.clear();
+  AppendDecodedText("us-ascii", "\x82\xA0", out);  // not ASCII at all: guessed
+  EXPECT_EQ(out, "\xE3\x81\x82");
+}
+
+// A message of very many parts keeps only so many apart; the rest is read
+// through, and the reader's memory stays bounded.
+TEST(MimeMessageViewTest, PartsBounded) {
+  std::string message = "Content-Type: multipart/mixed; boundary=b\n\n";
+  for (int i = 0; i < 6000; ++i) message += "--b\n\nx\n";
+  message += "--b--\n";
+  MessageView view;
+  BuildMessageViewFromText(message, HeaderMode::kShort, view);
+  size_t shown = 0;
+  for (size_t at = view.text.find("x\n"); at != std::string::npos; at = view.text.find("x\n", at + 1)) ++shown;
+  EXPECT_EQ(shown, 5000u);
 }
 
 TEST(MimeMessageFileTest, UnreadableFile) {

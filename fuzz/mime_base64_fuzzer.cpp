@@ -1,0 +1,20 @@
+// Base64 decoding as mailers write it: at most three bytes for four
+// characters, and the same fed in two pieces cut anywhere as fed whole.
+#include <cstdlib>
+
+#include "fuzz/fuzz_support.h"
+#include "mime/transfer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text = quillo::fuzz::AsText(data, size);
+  const std::string whole = quillo::DecodeBase64Text(text);
+  if (whole.size() > size / 4 * 3 + 2) std::abort();
+  const size_t cut = size == 0 ? 0 : data[0] % (size + 1);
+  quillo::Base64Decoder decoder;
+  std::string pieces;
+  decoder.Feed(text.substr(0, cut), pieces);
+  decoder.Feed(text.substr(cut), pieces);
+  decoder.Finish(pieces);
+  if (pieces != whole) std::abort();
+  return 0;
+}
