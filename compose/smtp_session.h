@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/encoded_words.h"
 #include "net/transport.h"
 
 namespace quillo {
@@ -25,9 +26,6 @@ bool ReplyIs(const char* code);
 
 // Sends QUIT, reads one reply line without judging it, and closes.
 void QuitAndClose();
-
-// Base64 of `bytes`, without line breaks.
-std::string EncodeBase64(std::string_view bytes);
 
 // Asks for the SMTP password when authentication is wanted and neither
 // SMTPpasswd nor passwd holds one. The answer stays for the rest of the run

@@ -1,7 +1,5 @@
 #include "encoding/date_header.h"
 
-#include <time.h>
-
 #include <array>
 #include <cstdio>
 
@@ -23,27 +21,18 @@ const char* NameAt(const std::array<const char*, N>& names, int index) {
 std::string FormatDateHeader(const std::tm& local, long offsetSecondsEast, std::string_view zoneName) {
   int year = local.tm_year + 1900;
   if (year < 1998) year += 100;
-  long offset = offsetSecondsEast / 3600 * 100;
+  const char sign = offsetSecondsEast < 0 ? '-' : '+';
+  const long minutes = (offsetSecondsEast < 0 ? -offsetSecondsEast : offsetSecondsEast) / 60;
   char text[128];
-  int n = std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %+05ld (", NameAt(kDayNames, local.tm_wday),
+  int n = std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02ld%02ld (", NameAt(kDayNames, local.tm_wday),
                         local.tm_mday, NameAt(kMonthNames, local.tm_mon), year, local.tm_hour, local.tm_min,
-                        local.tm_sec, offset);
+                        local.tm_sec, sign, minutes / 60 % 100, minutes % 60);
   std::string result(text, n > 0 ? static_cast<size_t>(n) : 0);
-  result.append(zoneName);
+  for (char c : zoneName) {
+    if (c > 0x20 && c < 0x7F && c != '(' && c != ')' && c != '\\') result.push_back(c);
+  }
   result.push_back(')');
   return result;
 }
-
-std::string FormatDateHeader(std::time_t moment) {
-  tzset();
-  std::tm local{};
-  if (localtime_r(&moment, &local) == nullptr) gmtime_r(&moment, &local);
-  // `timezone` is seconds west of UTC for standard time; daylight saving
-  // never enters it.
-  const char* name = tzname[0] ? tzname[0] : "";
-  return FormatDateHeader(local, -timezone, name);
-}
-
-std::string FormatDateHeader() { return FormatDateHeader(std::time(nullptr)); }
 
 }  // namespace quillo

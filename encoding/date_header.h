@@ -1,4 +1,4 @@
-// The text of the Date: line given to filed mail.
+// The text of the Date: line of sent and filed mail.
 #pragma once
 
 #include <ctime>
@@ -8,17 +8,10 @@
 namespace quillo {
 
 // "Sun, 6 Dec 2026 12:05:07 +0900 (JST)" for a local calendar time, the
-// zone's standard-time offset east of UTC in seconds (printed in whole hours,
-// truncated toward zero) and its standard-time name (empty gives "()").
-// A year below 1998 is taken as 100 years later.
+// offset east of UTC in effect at that moment in seconds (printed as hours
+// and minutes, daylight saving included) and the name of the zone in effect
+// (empty gives "()"; characters a comment cannot hold are left out). A year
+// below 1998 is taken as 100 years later.
 std::string FormatDateHeader(const std::tm& local, long offsetSecondsEast, std::string_view zoneName);
-
-// The same for a moment, in the C library's local zone (TZ is read afresh).
-// The clock is local time, daylight saving included; offset and name are
-// those of standard time.
-std::string FormatDateHeader(std::time_t moment);
-
-// The same for now.
-std::string FormatDateHeader();
 
 }  // namespace quillo

@@ -7,6 +7,9 @@
 
 namespace quillo {
 
+// Base64 of `bytes`, without line breaks.
+std::string EncodeBase64(std::string_view bytes);
+
 // Appends the bytes that the Base64 text stands for to `out` and returns how
 // many were appended. "=" counts as padding; characters outside the alphabet
 // are skipped. A group cut short without padding yields nothing.

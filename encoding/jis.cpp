@@ -275,6 +275,51 @@ std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2) {
   return static_cast<std::uint16_t>(row << 8 | (column & 0x7F));
 }
 
+bool IsJisX0208Code(unsigned char j1, unsigned char j2) {
+  struct Cells {
+    unsigned char row, first, last;
+  };
+  // The assigned cells of the rows that are not full (JIS X 0208:1990).
+  static constexpr std::array<Cells, 19> kPartial{{{0x22, 0x21, 0x2E},
+                                                   {0x22, 0x3A, 0x41},
+                                                   {0x22, 0x4A, 0x50},
+                                                   {0x22, 0x5C, 0x6A},
+                                                   {0x22, 0x72, 0x79},
+                                                   {0x22, 0x7E, 0x7E},
+                                                   {0x23, 0x30, 0x39},
+                                                   {0x23, 0x41, 0x5A},
+                                                   {0x23, 0x61, 0x7A},
+                                                   {0x24, 0x21, 0x73},
+                                                   {0x25, 0x21, 0x76},
+                                                   {0x26, 0x21, 0x38},
+                                                   {0x26, 0x41, 0x58},
+                                                   {0x27, 0x21, 0x41},
+                                                   {0x27, 0x51, 0x71},
+                                                   {0x28, 0x21, 0x40},
+                                                   {0x4F, 0x21, 0x53},
+                                                   {0x74, 0x21, 0x26},
+                                                   {0x21, 0x21, 0x7E}}};
+  if (j2 < 0x21 || j2 > 0x7E) return false;
+  if ((j1 >= 0x30 && j1 <= 0x4E) || (j1 >= 0x50 && j1 <= 0x73)) return true;
+  for (const Cells& c : kPartial) {
+    if (c.row == j1 && j2 >= c.first && j2 <= c.last) return true;
+  }
+  return false;
+}
+
+bool FitsIso2022Jp(std::string_view sjis) {
+  for (size_t i = 0; i < sjis.size(); ++i) {
+    const auto c = static_cast<unsigned char>(sjis[i]);
+    if (c < 0x80) continue;
+    if (!IsSjisLeadByte(c) || i + 1 >= sjis.size()) return false;
+    const std::uint16_t code = SjisCodeToJis(c, static_cast<unsigned char>(sjis[++i]));
+    if (code == 0 || !IsJisX0208Code(static_cast<unsigned char>(code >> 8), static_cast<unsigned char>(code & 0xFF))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 void SjisToJis(std::string_view sjis, std::string& out) {
   out.clear();
   // Room for the worst case (a mode change before every byte) up front: the

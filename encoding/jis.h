@@ -20,6 +20,17 @@ std::uint16_t JisCodeToSjis(unsigned char j1, unsigned char j2);
 // has no JIS form (lead byte 0xF0 and above, or a bad second byte).
 std::uint16_t SjisCodeToJis(unsigned char s1, unsigned char s2);
 
+// True when the JIS code (both bytes 0x21-0x7E) is a character of JIS X 0208
+// itself: the vendor rows (NEC row 13, the IBM extensions moved to rows
+// 89-92) and the unassigned cells are not, so a reader using the standard
+// table could not show them.
+bool IsJisX0208Code(unsigned char j1, unsigned char j2);
+
+// True when every character of the Shift_JIS text goes into ISO-2022-JP and
+// comes back the same: ASCII and JIS X 0208 characters only (no half-width
+// katakana, no vendor characters, no broken pairs).
+bool FitsIso2022Jp(std::string_view sjis);
+
 // Shift_JIS to JIS: ESC $ B before a run of double-byte characters, ESC ( B
 // when a single-byte character follows it, ESC ( J when the text ends inside
 // it. A half-width katakana byte loses its top bit. A character without a JIS

@@ -231,4 +231,17 @@ bool Utf8CharToSjis(std::string_view utf8, std::string& sjis) {
   return true;
 }
 
+bool SjisToUtf8Exact(std::string_view sjis, std::string& utf8) {
+  static Iconv toUtf8({"UTF-8"}, {"CP932", "WINDOWS-31J", "SJIS"});
+  utf8.clear();
+  if (sjis.empty()) return true;
+  // A Shift_JIS byte becomes at most three UTF-8 bytes.
+  std::string buffer(sjis.size() * 3 + 4, '\0');
+  const size_t made = toUtf8.Convert(sjis, buffer.data(), buffer.size());
+  if (made == 0) return false;
+  buffer.resize(made);
+  utf8 = std::move(buffer);
+  return true;
+}
+
 }  // namespace quillo

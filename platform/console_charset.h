@@ -44,6 +44,11 @@ size_t AsciiPrefixLength(std::string_view text);
 // not exactly one valid character or Shift_JIS has no place for it.
 bool Utf8CharToSjis(std::string_view utf8, std::string& sjis);
 
+// All of `sjis` (CP932) as UTF-8, every character kept (the user-defined
+// rows become the private use area); false when a byte is no character.
+// For text that leaves the machine, where nothing may be replaced.
+bool SjisToUtf8Exact(std::string_view sjis, std::string& utf8);
+
 // The length of a UTF-8 sequence that begins with `lead` (2 to 4), or 0 when
 // no multi-byte sequence can begin with it.
 size_t Utf8SequenceLength(unsigned char lead);
