@@ -70,8 +70,9 @@ void DraftJob(bool withInsert) {
     WriteOut("Insert File:");
     LineInput(job.insertFile, kInsertFileAnswer);
   }
-  DraftNewMessage(job.sendTo, LocalHostName(), job.insertFile);
+  DraftNewMessage(job.sendTo, LocalHostName(), job.insertFile, job.attachFiles);
   job.insertFile.clear();
+  job.attachFiles.clear();
   job.sendTo.clear();
 }
 

@@ -15,7 +15,7 @@ constexpr const char* kUsage =
     "usage1>quillo -g [-a] [-p <password>]\r\n"
     "usage2>quillo -s\r\n"
     "usage3>quillo -b [-a] [-p <password>]\r\n"
-    "usage4>quillo [-e{0|1}] -w [<address>] [-i <insert-file>]\r\n"
+    "usage4>quillo [-e{0|1}] -w [<address>] [-i <insert-file>] [-attach <file>]...\r\n"
     "usage5>quillo [-e{0|1}] -f <forrow-orginal-file>\r\n"
     "usage6>quillo [-t <target-folder>] -m <target-file>\r\n"
     "usage7>quillo [-t <target-folder>] [-o] [-/] -l\r\n"
@@ -29,7 +29,7 @@ bool IsHelpWord(std::string_view word) {
 
 // Words that are options on their own (rows whose word must match exactly).
 constexpr std::string_view kPlainWords[] = {"p", "b", "w", "s", "g", "t", "o", "/",
-                                            "l", "m", "f", "a", "mime", "h", "u"};
+                                            "l", "m", "f", "a", "mime", "h", "u", "attach"};
 
 bool IsPlainWord(std::string_view word) {
   for (std::string_view w : kPlainWords) {
@@ -124,6 +124,9 @@ ParseResult ParseOptions(int argc, char** argv, void (*importMime)(const std::st
       if (!hasNext) return Fail("\r\ntarget file error!\r\n");
       job.targetFile = Capped(argv[++i], cap::kTargetFile);
       SetJob(job, EqualsIgnoreCase(word, "m") ? "m" : "f");
+    } else if (EqualsIgnoreCase(word, "attach")) {
+      if (!hasNext) return Fail("\r\nAttach file error!\r\n");
+      job.attachFiles.emplace_back(argv[++i]);
     } else if (EqualsIgnoreCase(word, "a")) {
       settings.headlist = 0;
     } else if (EqualsIgnoreCase(word, "mime")) {

@@ -1,11 +1,13 @@
 #include "compose/draft.h"
 
 #include "compose/message_lines.h"
+#include "compose/prepare_send.h"
 #include "compose/smtp.h"
 #include "console/external.h"
 #include "console/line_input.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
@@ -28,13 +30,25 @@ char AskLetter(const char* question) {
   return answer.empty() ? '\0' : answer[0];
 }
 
-void WriteTemplate(OutputFile& draft, const std::string& recipient) {
-  const Settings& s = GetSettings();
-  draft.Write(Format("From: %s <%s>\n", s.fullname.c_str(), s.mailto.c_str()));
+std::string AbsolutePath(const std::string& path) {
+  if (path.starts_with("/")) return path;
+  return CurrentDirectory() + "/" + path;
+}
+
+void WriteTemplate(OutputFile& draft, const std::string& recipient, const std::vector<std::string>& attachFiles) {
+  draft.Write(FormatFromLine() + "\n");
   draft.Write(Format("To: %s\n", recipient.c_str()));
   draft.Write("Cc: \n");
   draft.Write("Bcc: \n");
   draft.Write("Subject: \n");
+  for (const std::string& file : attachFiles) {
+    // A line end in the name would start a header line of its own.
+    if (file.find_first_of("\r\n") != std::string::npos) {
+      PrintErr("attach file(%s) open error!\a\n", SanitizeForConsole(file).c_str());
+      continue;
+    }
+    draft.Write("Attach: " + AbsolutePath(file) + "\n");
+  }
   draft.Write("----------\n\n");
 }
 
@@ -74,11 +88,12 @@ bool FinishDraft(OutputFile& draft, const std::string& path) {
   return false;
 }
 
-int DraftNewMessage(const std::string& recipient, std::string& localHostName, const std::string& insertFile) {
+int DraftNewMessage(const std::string& recipient, std::string& localHostName, const std::string& insertFile,
+                    const std::vector<std::string>& attachFiles) {
   OutputFile draft;
   std::string path;
   if (!CreateDraftFile(draft, path)) return 0;
-  WriteTemplate(draft, recipient);
+  WriteTemplate(draft, recipient, attachFiles);
   if (!insertFile.empty()) {
     InputFile in(insertFile);
     if (in.IsOpen()) {

@@ -3,16 +3,19 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/text_file.h"
 
 namespace quillo {
 
 // Writes a new draft to `recipient` (may be empty) into the next number of
-// "outbox", with the file `insertFile` (empty: none) and the signature, then
-// runs EditAndSend on it. 0 when the draft could not be made, otherwise the
-// result of EditAndSend.
-int DraftNewMessage(const std::string& recipient, std::string& localHostName, const std::string& insertFile);
+// "outbox", with an "Attach:" line for each of `attachFiles` (made absolute,
+// so the draft can be sent from anywhere), the file `insertFile` (empty:
+// none) and the signature, then runs EditAndSend on it. 0 when the draft
+// could not be made, otherwise the result of EditAndSend.
+int DraftNewMessage(const std::string& recipient, std::string& localHostName, const std::string& insertFile,
+                    const std::vector<std::string>& attachFiles = {});
 
 // Offers to edit the draft and then to send, abort or edit again. 1 when the
 // draft was delivered in a completed SMTP conversation, 0 otherwise (the

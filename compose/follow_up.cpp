@@ -2,8 +2,11 @@
 
 #include "compose/draft.h"
 #include "compose/message_lines.h"
+#include "compose/prepare_send.h"
 #include "console/line_input.h"
 #include "encoding/byte_classes.h"
+#include "encoding/header_words.h"
+#include "encoding/message_id.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
@@ -15,6 +18,8 @@ namespace {
 
 constexpr size_t kQuoteAnswer = 1;
 constexpr size_t kPrefixAnswer = 10;
+// Room for the References ids of a long thread on a 998-byte line.
+constexpr size_t kReferencesLimit = 900;
 
 // `value` without its line end, cut to fit `capacity` together with a line
 // feed and the terminator (never inside a double-byte character), and with
@@ -43,6 +48,28 @@ bool Take(std::string_view line, std::string_view name, std::string& field, size
   return true;
 }
 
+// Gathers the References value, continuation lines included, up to its cap.
+class ReferencesReader {
+ public:
+  // True when `line` belonged to the References field.
+  bool Take(std::string_view line, std::string& value) {
+    if (StartsWithIgnoreCase(line, "References:")) {
+      value.clear();
+      line.remove_prefix(11);
+    } else if (!inField_ || !IsContinuationLine(line)) {
+      inField_ = false;
+      return false;
+    }
+    inField_ = true;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (value.size() + line.size() + 1 <= cap::kReplyReferences) value.append(line).push_back(' ');
+    return true;
+  }
+
+ private:
+  bool inField_ = false;
+};
+
 void TakeField(const std::string& line, ReplyFields& f) {
   Take(line, "From:", f.replyTo, cap::kReplyTo, true) || Take(line, "Reply-To:", f.replyTo, cap::kReplyTo, false) ||
       Take(line, "Return-Path:", f.replyTo, cap::kReplyTo, true) || Take(line, "Cc:", f.cc, cap::kReplyCc, false) ||
@@ -57,9 +84,29 @@ std::string WithoutLineEnd(std::string text) {
   return text;
 }
 
+// "References:" with the ids, folded before an id that would pass the 78th
+// column.
+void WriteReferences(OutputFile& draft, const ReplyFields& f) {
+  const std::string value = ReferencesValue(f.references, f.messageId, kReferencesLimit);
+  if (value.empty()) return;
+  std::string line = "References:";
+  size_t start = 0;
+  while (start < value.size()) {
+    size_t end = value.find(' ', start);
+    if (end == std::string::npos) end = value.size();
+    const std::string_view id(value.data() + start, end - start);
+    if (line.size() > 11 && line.size() + 1 + id.size() > kFoldColumn) {
+      draft.Write(line + "\n");
+      line.clear();
+    }
+    line.append(" ").append(id);
+    start = end + 1;
+  }
+  draft.Write(line + "\n");
+}
+
 void WriteReplyHeader(OutputFile& draft, const ReplyFields& f) {
-  const Settings& s = GetSettings();
-  draft.Write(Format("From: %s <%s>\n", s.fullname.c_str(), s.mailto.c_str()));
+  draft.Write(FormatFromLine() + "\n");
   draft.Write("To:" + f.replyTo);
   if (!f.cc.empty()) draft.Write("Cc:" + f.cc);
   draft.Write(f.subject.empty() ? std::string("Subject:\n") : "Subject: Re:" + f.subject);
@@ -67,6 +114,7 @@ void WriteReplyHeader(OutputFile& draft, const ReplyFields& f) {
     draft.Write("In-Reply-To: Your message of \"" + WithoutLineEnd(f.date) + "\"\n");
     draft.Write("             " + f.messageId);
   }
+  if (!f.messageId.empty()) WriteReferences(draft, f);
   draft.Write("----------\n\n");
 }
 
@@ -94,28 +142,25 @@ bool OfferQuote(OutputFile& draft, const std::string& path) {
 
 }  // namespace
 
-ReplyFields& GetReplyFields() {
-  static ReplyFields fields;
-  return fields;
-}
-
-int ReadReplyFields(const std::string& path) {
+int ReadReplyFields(const std::string& path, ReplyFields& f) {
   InputFile in(path);
   if (!in.IsOpen()) {
     PrintErr("File not fonund!(%s)\a\n", path.c_str());
     return 0;
   }
-  ReplyFields& f = GetReplyFields();
   f = ReplyFields{};
+  ReferencesReader references;
   std::string line;
   // The header ends at its empty line.
-  while (ReadWholeLine(in, line) && line.size() != 1) TakeField(line, f);
+  while (ReadWholeLine(in, line) && line.size() != 1) {
+    if (!references.Take(line, f.references)) TakeField(line, f);
+  }
   return 1;
 }
 
 int DraftFollowUp(const std::string& path, std::string& localHostName) {
-  if (ReadReplyFields(path) == 0) return 0;
-  const ReplyFields& f = GetReplyFields();
+  ReplyFields f;
+  if (ReadReplyFields(path, f) == 0) return 0;
   if (f.replyTo.empty()) {
     WriteErr("Unkoun 'To:'!\a\n");
     return 0;

@@ -7,7 +7,6 @@
 #include "compose/smtp.h"
 #include "console/external.h"
 #include "console/line_input.h"
-#include "encoding/date_header.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/partial_file.h"
@@ -30,24 +29,6 @@ bool EditorFailed(int status) { return status == -1 || status == 127; }
 bool CopyBytes(InputFile& in, OutputFile& out) {
   std::string block;
   while (in.ReadBlock(block, kCopyBlock)) out.Write(block);
-  return !in.HadError();
-}
-
-// Writes the filed form of the outbox file: its header without Date: lines,
-// an empty line for the separator, the body. False on a read error.
-bool CopyForFiling(InputFile& in, OutputFile& out) {
-  bool inHeader = true;
-  std::string line;
-  while (ReadWholeLine(in, line)) {
-    if (!inHeader) {
-      out.Write(line);
-    } else if (IsHeaderEnd(line)) {
-      out.Write("\n");
-      inHeader = false;
-    } else if (!StartsWithIgnoreCase(line, "Date:")) {
-      out.Write(line);
-    }
-  }
   return !in.HadError();
 }
 
@@ -80,22 +61,19 @@ int CopyFile(const std::string& source, const std::string& destination) {
   return 0;
 }
 
-int FileSentMessage(const std::string& path, const std::string& folder) {
+int FileSentMessage(const std::string& path, const std::string& folder, std::string_view filed) {
   const std::string target = FilingTarget(path, folder);
   PrintOut("Send File Moveing %s->%s\n", path.c_str(), target.c_str());
-  InputFile in(path);
   // The copy is written under a name no listing shows and takes its own
   // only when whole, so a run killed while filing leaves no part of it in
   // the folder. No other running process writes under that name.
   PartialFile out;
-  if (!in.IsOpen() || !out.Open(target, PartialFile::Use::kNew)) {
+  if (!out.Open(target, PartialFile::Use::kNew)) {
     PrintOut("mail move error!(%s)\n", path.c_str());
     PrintErr("the sent mail stays in the outbox(%s)!\a\n", path.c_str());
     return 1;
   }
-  out.Write(Format("Date: %s\n", FormatDateHeader().c_str()));
-  bool ok = CopyForFiling(in, out.Out());
-  in.Close();
+  bool ok = out.Write(filed) && out.Finish();
   // The name is taken without replacing a file another run put there.
   if (!ok || !out.NameAs(target)) {
     out.Discard();
@@ -113,7 +91,8 @@ int FileSentMessage(const std::string& path, const std::string& folder) {
 int OfferAndSend(const std::string& name, std::string& localHostName) {
   const std::string path = FolderPath("outbox") + "/" + name;
   PrintOut("Sending %s\n", path.c_str());
-  if (PrepareSendFile(path, SendFilePath()) <= 0) return 0;
+  RecipientList shown;
+  if (PrepareSendFile(path, SendFilePath(), shown) <= 0) return 0;
   for (;;) {
     WriteOut("Mail Send?(send[s]/Abort[a]/Edit[e]):");
     std::string answer;

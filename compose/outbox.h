@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quillo {
 
@@ -19,9 +20,9 @@ int OfferAndSend(const std::string& name, std::string& localHostName);
 // (after saying so) on failure.
 int CopyFile(const std::string& source, const std::string& destination);
 
-// Files the sent outbox file into `folder` with a fresh Date: line first and
-// removes it from the outbox. The outbox file stays unless the filed copy is
-// complete. 0 on success, 1 on failure.
-int FileSentMessage(const std::string& path, const std::string& folder);
+// Files `filed`, the copy of what was sent from the outbox file `path`, into
+// `folder` and removes the outbox file. The outbox file stays unless the
+// filed copy is complete. 0 on success, 1 on failure.
+int FileSentMessage(const std::string& path, const std::string& folder, std::string_view filed);
 
 }  // namespace quillo

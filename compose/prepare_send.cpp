@@ -4,6 +4,7 @@
 
 #include "compose/message_lines.h"
 #include "encoding/byte_classes.h"
+#include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
@@ -17,7 +18,9 @@ namespace {
 constexpr const char* kTransportName = "POSIX";
 
 // How the current header line, and the continuation lines after it, are treated.
-enum class HeaderKind { kNone, kSubject, kReply, kBcc, kTo, kCc };
+// References, Message-ID and Attach lines go into the send file without
+// being shown; the wire form rewrites or leaves out what they say.
+enum class HeaderKind { kNone, kSubject, kReply, kBcc, kTo, kCc, kKept, kAttach };
 
 struct HeaderName {
   std::string_view name;
@@ -26,9 +29,12 @@ struct HeaderName {
 
 // Tested in this order; "Reply-To:" comes last so that "To:" is not mistaken
 // for part of it.
-constexpr std::array<HeaderName, 6> kHeaderNames{{
+constexpr std::array<HeaderName, 9> kHeaderNames{{
     {"Subject:", HeaderKind::kSubject},
     {"In-Reply-To:", HeaderKind::kReply},
+    {"References:", HeaderKind::kKept},
+    {"Message-ID:", HeaderKind::kKept},
+    {"Attach:", HeaderKind::kAttach},
     {"Bcc:", HeaderKind::kBcc},
     {"To:", HeaderKind::kTo},
     {"Cc:", HeaderKind::kCc},
@@ -54,7 +60,7 @@ bool HasEmptyValue(std::string_view line) {
 // The state of one pass over a draft.
 class DraftCheck {
  public:
-  explicit DraftCheck(OutputFile& sendFile) : sendFile_(sendFile) {}
+  DraftCheck(OutputFile& sendFile, RecipientList& recipients) : sendFile_(sendFile), recipients_(recipients) {}
 
   // Handles one whole line; false when reading must stop.
   bool Line(const std::string& line);
@@ -67,8 +73,11 @@ class DraftCheck {
   std::string_view Classify(std::string_view line);
   // Adds the addresses of `text`; the number added.
   int TakeAddresses(std::string_view text);
+  // Refuses the draft when the file of an Attach line cannot be read.
+  void CheckAttachment(std::string_view line);
 
   OutputFile& sendFile_;
+  RecipientList& recipients_;
   HeaderKind kind_ = HeaderKind::kNone;
   bool error_ = false;
   bool headerEnded_ = false;
@@ -77,7 +86,9 @@ class DraftCheck {
 };
 
 bool DraftCheck::Line(const std::string& line) {
-  if (HasHalfWidthKana(line)) {
+  // A path is no text: its bytes are the file system's, not Shift_JIS.
+  const bool path = !headerEnded_ && !AttachedPath(line).empty();
+  if (!path && HasHalfWidthKana(line)) {
     WriteOut("no use in KANA!\n");
     error_ = true;
   }
@@ -101,6 +112,7 @@ bool DraftCheck::HeaderLine(const std::string& line) {
   }
   std::string_view addressText = Classify(line);
   if (!addressText.empty() && TakeAddresses(addressText) == 0) kind_ = HeaderKind::kNone;
+  if (kind_ == HeaderKind::kAttach) CheckAttachment(line);
   if (kind_ != HeaderKind::kNone) {
     sendFile_.Write(line);
     // A follow-up's header lines quote the received message.
@@ -116,12 +128,14 @@ std::string_view DraftCheck::Classify(std::string_view line) {
     // An empty subject or reply line follows the line above it.
     if (IsShownKind(header.kind) && HasEmptyValue(line)) return {};
     kind_ = header.kind;
+    // An empty References, Message-ID or Attach line says nothing: left out.
+    if ((kind_ == HeaderKind::kKept || kind_ == HeaderKind::kAttach) && HasEmptyValue(line)) kind_ = HeaderKind::kNone;
     if (!IsAddressKind(kind_)) return {};
     std::string_view rest = line.substr(header.name.size());
     // A name with nothing after it still counts as a line without an address.
     return rest.empty() ? std::string_view("\n") : rest;
   }
-  if (kind_ != HeaderKind::kNone && IsContinuationLine(line)) {
+  if (kind_ != HeaderKind::kNone && kind_ != HeaderKind::kAttach && IsContinuationLine(line)) {
     return IsAddressKind(kind_) ? line : std::string_view{};
   }
   kind_ = HeaderKind::kNone;
@@ -135,8 +149,16 @@ bool HasControlByte(std::string_view text) {
   return false;
 }
 
+void DraftCheck::CheckAttachment(std::string_view line) {
+  const std::string path = AttachedPath(line);
+  InputFile file;
+  if (StatPath(path) == PathKind::kFile && file.Open(path, false)) return;
+  PrintOut("attach file(%s) open error!\n", SanitizeForConsole(path).c_str());
+  error_ = true;
+}
+
 int DraftCheck::TakeAddresses(std::string_view text) {
-  RecipientList& list = GetRecipientList();
+  RecipientList& list = recipients_;
   int added = 0;
   std::string address;
   for (size_t pos = 0; pos < text.size();) {
@@ -175,9 +197,18 @@ bool DraftCheck::Finish() {
 
 }  // namespace
 
-RecipientList& GetRecipientList() {
-  static RecipientList list;
-  return list;
+std::string FormatFromLine() {
+  const Settings& s = GetSettings();
+  return Format("From: %s <%s>", s.fullname.c_str(), s.mailto.c_str());
+}
+
+std::string AttachedPath(std::string_view line) {
+  if (!StartsWithIgnoreCase(line, "Attach:")) return {};
+  line.remove_prefix(7);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  return std::string(line);
 }
 
 std::string FormatXMailer() { return Format("X-Mailer: kelvaro Quillo Ver.%s[%s] ", kVersion, kTransportName); }
@@ -200,11 +231,11 @@ size_t ExtractAddress(std::string_view text, size_t pos, std::string& address) {
   if (stop == std::string_view::npos) stop = token.find('\t');
   if (stop == std::string_view::npos) stop = token.find('(');
   std::string_view bare = token.substr(0, stop);
+  // The address ends at the line end or at text that is not ASCII; a
+  // control byte stays in it, so the check refuses the address instead of
+  // sending a part of it.
   size_t cut = 0;
-  while (cut < bare.size() && static_cast<unsigned char>(bare[cut]) >= 0x20 &&
-         static_cast<unsigned char>(bare[cut]) < 0x80) {
-    ++cut;
-  }
+  while (cut < bare.size() && bare[cut] != '\n' && static_cast<unsigned char>(bare[cut]) < 0x80) ++cut;
   address = bare.substr(0, cut);
   return end;
 }
@@ -220,8 +251,8 @@ bool HasHalfWidthKana(std::string_view line) {
   return false;
 }
 
-int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath) {
-  GetRecipientList().addresses.clear();
+int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients) {
+  recipients.addresses.clear();
   OutputFile sendFile;
   // Rewritten for every message: written over, not emptied first.
   const bool sendOpen = sendFile.Open(sendFilePath, OutputFile::Mode::kOverwrite);
@@ -230,9 +261,8 @@ int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePat
   if (!sendOpen) PrintOut("file open error!(%s)\n", sendFilePath.c_str());
   if (!sendOpen || !draft.IsOpen()) return -1;
 
-  const Settings& s = GetSettings();
-  sendFile.Write(Format("From: %s <%s>\n", s.fullname.c_str(), s.mailto.c_str()));
-  DraftCheck check(sendFile);
+  sendFile.Write(FormatFromLine() + "\n");
+  DraftCheck check(sendFile, recipients);
   std::string line;
   while (ReadWholeLine(draft, line)) {
     if (!check.Line(line)) break;
@@ -249,8 +279,8 @@ int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePat
     sound = false;
   }
   if (!sound) return -1;
-  for (const std::string& address : GetRecipientList().addresses) PrintOut("Send to:%s\n", address.c_str());
-  return static_cast<int>(GetRecipientList().addresses.size());
+  for (const std::string& address : recipients.addresses) PrintOut("Send to:%s\n", address.c_str());
+  return static_cast<int>(recipients.addresses.size());
 }
 
 }  // namespace quillo

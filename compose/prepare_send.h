@@ -17,8 +17,9 @@ struct RecipientList {
   std::vector<std::string> addresses;
 };
 
-// The one RecipientList of the process, filled by PrepareSendFile.
-RecipientList& GetRecipientList();
+// "From: %s <%s>" with the fullname and mailto settings, without a line end:
+// the From line of drafts and of the send file.
+std::string FormatFromLine();
 
 // "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] " (the trailing blank belongs to it).
 std::string FormatXMailer();
@@ -32,12 +33,17 @@ size_t ExtractAddress(std::string_view text, size_t pos, std::string& address);
 // character.
 bool HasHalfWidthKana(std::string_view line);
 
-// Reads the draft, checks its header, fills GetRecipientList() and writes the
-// send file (a From: line from the settings, the header lines allowed out,
-// the X-Mailer line, an empty line, the body). Echoes the subject and reply
+// The path an "Attach:" header line names (the line end and the blanks
+// around the path left out); empty when `line` is no such line.
+std::string AttachedPath(std::string_view line);
+
+// Reads the draft, checks its header, fills `recipients` and writes the send
+// file (a From: line from the settings, the header lines allowed out, the
+// X-Mailer line, an empty line, the body). Echoes the subject and reply
 // lines and, when the draft is sound, one "Send to:" line per recipient.
-// Returns the number of recipients, or -1 when the draft was refused (the
-// reason printed).
-int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath);
+// Every file an "Attach:" line names must be a readable file. Returns the
+// number of recipients, or -1 when the draft was refused (the reason
+// printed).
+int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients);
 
 }  // namespace quillo

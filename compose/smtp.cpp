@@ -4,7 +4,7 @@
 #include "compose/outbox.h"
 #include "compose/prepare_send.h"
 #include "compose/smtp_session.h"
-#include "encoding/jis.h"
+#include "compose/wire_form.h"
 #include "platform/output.h"
 #include "platform/run_directory.h"
 #include "platform/strings.h"
@@ -25,71 +25,22 @@ bool AnyReply() {
   return NetRecvLine(line) > 0;
 }
 
-// The wire form of one piece of a line: JIS, a leading "." doubled at the
-// start of a line, CR LF at the real end of the line.
-std::string WirePiece(const LinePiece& piece) {
-  std::string jis = SjisToJis(piece.text);
-  std::string out;
-  if (piece.lineStart && !jis.empty() && jis[0] == '.') out += '.';
-  out += jis;
-  if (piece.lineEnd && !out.empty() && out.back() == '\n') {
-    out.pop_back();
-    out += "\r\n";
-  }
-  return out;
-}
+// Progress on the console: a dot for each line of header and text, and one
+// for every hundred lines of attached files.
+constexpr size_t kAttachmentLinesPerDot = 100;
 
-// Which header lines stay off the wire: Bcc and X-Mailer lines, and the
-// continuation lines of a Bcc line.
-class HeaderFilter {
- public:
-  // Called for the first piece of each header line; true to leave it out.
-  bool Skip(std::string_view line) {
-    if (StartsWithIgnoreCase(line, "Bcc:")) {
-      afterBcc_ = true;
-      return true;
-    }
-    if (afterBcc_ && IsContinuationLine(line)) return true;
-    afterBcc_ = false;
-    return StartsWithIgnoreCase(line, "X-Mailer:");
+// Sends `wire` line by line, a leading "." doubled; false when a line has no
+// CR LF (the message is built so that none lacks it).
+void SendWireLines(const OutgoingMessage& message) {
+  size_t lines = 0;
+  for (size_t pos = 0; pos < message.wire.size();) {
+    size_t end = message.wire.find("\r\n", pos);
+    end = end == std::string::npos ? message.wire.size() : end + 2;
+    const std::string_view line(message.wire.data() + pos, end - pos);
+    if (pos < message.textEnd || ++lines % kAttachmentLinesPerDot == 0) WriteOut(".");
+    NetSendBuffered("%s%.*s", line.starts_with(".") ? "." : "", static_cast<int>(line.size()), line.data());
+    pos = end;
   }
-
- private:
-  bool afterBcc_ = false;
-};
-
-// Sends the pieces of `file` as message data, without the terminator. False
-// when the file could not be read to its end.
-bool SendMessageText(InputFile& file) {
-  PieceReader reader(file);
-  HeaderFilter filter;
-  bool inHeader = true;
-  bool firstBodyLine = false;
-  bool skipping = false;
-  LinePiece piece;
-  while (reader.Next(piece)) {
-    WriteOut(".");
-    if (piece.lineStart) {
-      skipping = false;
-      if (inHeader && IsHeaderEnd(piece.text)) {
-        inHeader = false;
-        firstBodyLine = true;
-        NetSendBuffered("%s\r\n", FormatXMailer().c_str());
-        skipping = true;  // the separator line itself never goes out
-      } else if (inHeader) {
-        skipping = filter.Skip(piece.text);
-      } else if (firstBodyLine) {
-        // Drafts begin their body with an empty line, which then parts header
-        // and body on the wire. A body that begins with text gets one, so its
-        // first line is not taken for a header line.
-        firstBodyLine = false;
-        if (piece.text != "\n") NetSendBuffered("\r\n");
-      }
-    }
-    if (skipping) continue;
-    NetSendBuffered("%s", WirePiece(piece).c_str());
-  }
-  return !file.HadError();
 }
 
 }  // namespace
@@ -108,44 +59,31 @@ std::string EnvelopeSender() {
 
 std::string SendFilePath() { return TemporaryPath("tmp.txt"); }
 
-int TransmitMessage(const std::string& path) {
-  InputFile file(path);
-  if (!file.IsOpen()) {
-    PrintErr("TMP file(%s) read error!\a\n", path.c_str());
-    return -1;
-  }
+int TransmitMessage(const OutgoingMessage& message) {
   LogLine("Mail file Sending...");
   LogSwitch(false);
-  const bool whole = SendMessageText(file);
-  file.Close();
-  if (!whole) {
-    // A cut message must not be ended with the dot: the server would deliver it.
-    WriteOut("\n");
-    LogSwitch(true);
-    PrintErr("TMP file(%s) read error!\a\n", path.c_str());
-    return -1;
-  }
+  SendWireLines(message);
   NetFlushBuffered();
-  NetSendLine("\r\n.\r\n");
+  // The message ends with its own CR LF.
+  NetSendLine(".\r\n");
   WriteOut("\n");
   LogSwitch(true);
   return ReplyIs("250") ? 1 : 0;
 }
 
-int SmtpTransaction(const std::string& path, int count) {
+int SmtpTransaction(const RecipientList& recipients, const OutgoingMessage& message) {
   NetSendLine("MAIL FROM:<%s>\r\n", EnvelopeSender().c_str());
   if (!ReplyIs("250")) {
     WriteErr("SMTP error!(MAIL FROM:)\a\n");
     return 0;
   }
-  const RecipientList& list = GetRecipientList();
-  for (int i = 0; i < count && i < static_cast<int>(list.addresses.size()); ++i) {
-    const char* address = list.addresses[static_cast<size_t>(i)].c_str();
+  for (size_t i = 0; i < recipients.addresses.size(); ++i) {
+    const char* address = recipients.addresses[i].c_str();
     NetSendLine("RCPT TO:<%s>\r\n", address);
     if (!ReplyIs("250")) {
       PrintOut("SMTP error!(RCPT TO:<%s>)\a\n", address);
     } else {
-      PrintOut("Sending %d : <%s>\n", i, address);
+      PrintOut("Sending %zu : <%s>\n", i, address);
     }
   }
   NetSendLine("DATA\r\n");
@@ -153,27 +91,34 @@ int SmtpTransaction(const std::string& path, int count) {
     WriteErr("SMTP error!(DATA)\a\n");
     return 0;
   }
-  int sent = TransmitMessage(path);
-  if (sent == 1) return 1;
+  if (TransmitMessage(message) == 1) return 1;
   WriteErr("SMTP error!(DATA[MailBody])\x81I\a\n");
-  return sent;
+  return 0;
 }
 
 int DeliverMessage(const std::string& path, std::string& localHostName) {
-  const int count = PrepareSendFile(path, SendFilePath());
-  if (count <= 0) return 0;
-  CopyFile(SendFilePath(), path);
+  RecipientList recipients;
+  if (PrepareSendFile(path, SendFilePath(), recipients) <= 0) return 0;
+  // Sending the draft as typed would bypass the check: stop instead.
+  if (CopyFile(SendFilePath(), path) != 0) {
+    PrintErr("the mail stays in the outbox(%s)!\a\n", path.c_str());
+    return 0;
+  }
 
   const Settings& s = GetSettings();
   if (s.SMTPtls != TlsMode::kNone && !NetTlsUsable(std::string("SMTPtls=") + TlsModeName(s.SMTPtls))) return 0;
-  AskSmtpPasswordIfNeeded();
-  int port = GetService("smtp", "tcp");
-  if (port < 0) port = kSmtpPort;
-  if (s.SMTPtls == TlsMode::kImplicit) port = kSmtpsPort;
   if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
     WriteErr("myhostname getting error!\a\n");
     return 0;
   }
+  // Everything the message needs is read before the connection: a missing
+  // file stops the send with nothing said to the server.
+  OutgoingMessage message;
+  if (BuildOutgoingMessage(path, StampNow(localHostName), message) == 0) return 0;
+  AskSmtpPasswordIfNeeded();
+  int port = GetService("smtp", "tcp");
+  if (port < 0) port = kSmtpPort;
+  if (s.SMTPtls == TlsMode::kImplicit) port = kSmtpsPort;
   const HostPort server = SmtpEndpoint(port);
   if (NetOpen(server.host, server.port) != 1) {
     // Without the key the POP3 server's setting names another port.
@@ -190,12 +135,9 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
   PrintOut("Login SMTPserver(%s)\n", s.SMTPserver.c_str());
 
   if (!OpenSmtpSession(server.host, localHostName)) return 0;
-  const int accepted = SmtpTransaction(path, count);
-  if (accepted == 1) FileSentMessage(path, "inbox");
-  if (accepted >= 0) {
-    NetSendLine("QUIT\r\n");
-    if (!AnyReply()) WriteErr("SMTP error!(QUIT)\a\n");
-  }
+  if (SmtpTransaction(recipients, message) == 1) FileSentMessage(path, "inbox", message.filed);
+  NetSendLine("QUIT\r\n");
+  if (!AnyReply()) WriteErr("SMTP error!(QUIT)\a\n");
   NetClose();
   return 1;
 }

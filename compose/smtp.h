@@ -2,7 +2,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
+#include "compose/prepare_send.h"
+#include "compose/wire_form.h"
 #include "net/transport.h"
 
 namespace quillo {
@@ -19,23 +22,22 @@ std::string EnvelopeSender();
 // The path of the send file, "tmp.txt" in the run's private directory.
 std::string SendFilePath();
 
-// Checks the outbox file, replaces it with its cleaned form and holds one
-// SMTP conversation for it, secured and logged in to as SMTPtls and SMTPauth
+// Checks the outbox file, replaces it with its cleaned form, builds the
+// message from it and its attached files, and holds one SMTP conversation
+// for it, secured and logged in to as SMTPtls and SMTPauth
 // ask; a message the server accepted is filed into "inbox". `localHostName`
 // receives this machine's name for HELO (EHLO). Returns 1 when the
 // conversation was held (whatever the server made of the message), 0 when
-// the check, the connection, TLS, the greeting, HELO (EHLO) or AUTH failed.
+// the check, the rewrite of the outbox file, reading an attached file, the connection, TLS, the greeting, HELO (EHLO) or AUTH failed.
 int DeliverMessage(const std::string& path, std::string& localHostName);
 
 // MAIL FROM, one RCPT TO per recipient, DATA and the message. Returns 1 when
-// the server accepted the message, 0 when it refused a step, and -1 when the
-// file could not be read after DATA: the conversation cannot go on then (no
-// terminating dot, no QUIT) and the caller only closes the connection.
-int SmtpTransaction(const std::string& path, int count);
+// the server accepted the message, 0 when it refused a step.
+int SmtpTransaction(const RecipientList& recipients, const OutgoingMessage& message);
 
-// Sends the outbox file as message data and the terminating dot. Returns 1
-// when the end of data was answered with 250, 0 when not, and -1 when the
-// file could not be read (then nothing ends the data).
-int TransmitMessage(const std::string& path);
+// Sends the message data, each line ending in CR LF and a leading "."
+// doubled, then the terminating ".\r\n". 1 when the end of data was answered
+// with 250, else 0.
+int TransmitMessage(const OutgoingMessage& message);
 
 }  // namespace quillo

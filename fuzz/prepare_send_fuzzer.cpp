@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string draft = quillo::fuzz::ScratchPath("draft.txt");
   static const std::string send = quillo::fuzz::ScratchPath("send.txt");
   if (!quillo::fuzz::WriteBytes(draft, text)) return 0;
-  quillo::GetRecipientList().addresses.clear();
-  int count = quillo::PrepareSendFile(draft, send);
-  const auto& list = quillo::GetRecipientList().addresses;
+  quillo::RecipientList recipients;
+  int count = quillo::PrepareSendFile(draft, send, recipients);
+  const auto& list = recipients.addresses;
   if (count > static_cast<int>(quillo::kMaxRecipients)) std::abort();
   for (const std::string& a : list) {
     if (a.empty() || a.size() > quillo::kMaxAddressBytes || !FitsCommand(a)) std::abort();

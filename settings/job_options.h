@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillo {
 
@@ -18,6 +19,7 @@ struct JobOptions {
   int skipEditDialog = 0;
   std::string sendTo;
   std::string insertFile;
+  std::vector<std::string> attachFiles;  // -attach, each written into the new draft
   std::string targetFolder;
   std::string targetFile;
   int headerFileGiven = 0;

@@ -14,7 +14,16 @@ namespace quillo::test {
 namespace {
 
 const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] ";
-const std::string kLong = std::string(999, 'a') + ".not stuffed";
+const std::string kLong = std::string(980, 'a') + ".not stuffed";  // 992 bytes: one wire line
+const std::string kPlainMime =
+    "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n"
+    "[stamp]\r\n";
+
+// `wire` with its Date and Message-ID lines as "[stamp]".
+std::string WithoutStamp(const std::string& wire) {
+  static const std::regex kStamp("\r\nDate: [^\r]+\r\nMessage-ID: <[^>\r]+@example\\.com>\r\n");
+  return std::regex_replace(wire, kStamp, "\r\n[stamp]\r\n", std::regex_constants::format_first_only);
+}
 
 class ComposeSendE2E : public ::testing::Test {
  protected:
@@ -55,18 +64,18 @@ TEST_F(ComposeSendE2E, TheWireCarriesJisDotsLongLinesAndNoBcc) {
   CapturedMessage m = Only();
   EXPECT_EQ(m.mailFrom, "user@example.com");
   EXPECT_EQ(m.rcptTo, (std::vector<std::string>{"taro@example.jp", "hidden@example.jp", "second@example.jp"}));
-  EXPECT_EQ(m.wire,
+  EXPECT_EQ(WithoutStamp(m.wire),
             "From: Me Myself <user@example.com>\r\n"
             "To: Taro <taro@example.jp>\r\n"
-            "Subject: \x1b$BF|K\\8l\x1b(B test\r\n" +
-                kMailer + "\r\n"
+            "Subject: =?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?= test\r\n" +
+                kPlainMime + kMailer + "\r\n"
                 "\r\n"
                 "first\r\n"
                 "..\r\n"
                 "..leading\r\n" +
                 kLong + "\r\n"
                 "\x1b$B$\"\x1b(B body\r\n"
-                "\r\n.\r\n");
+                ".\r\n");
 
   // The filed copy: a fresh Date line first, the user's Date line gone, Bcc kept.
   EXPECT_TRUE(box.List("mbox/outbox").empty());
@@ -75,14 +84,21 @@ TEST_F(ComposeSendE2E, TheWireCarriesJisDotsLongLinesAndNoBcc) {
   EXPECT_TRUE(std::regex_match(filed.substr(0, dateEnd),
                                std::regex(R"(Date: \w{3}, \d{1,2} \w{3} \d{4} \d\d:\d\d:\d\d \+0000 \(\w*\))")))
       << filed.substr(0, dateEnd);
-  EXPECT_EQ(filed.substr(dateEnd + 1),
+  EXPECT_NE(m.wire.find("\r\n" + filed.substr(0, dateEnd) + "\r\n"), std::string::npos) << "the Date of the wire";
+  const std::string filedRest = filed.substr(dateEnd + 1);
+  const size_t idStart = filedRest.find("Message-ID: <");
+  ASSERT_NE(idStart, std::string::npos) << filedRest;
+  // The same Message-ID as on the wire.
+  const std::string idLine = filedRest.substr(idStart, filedRest.find('\n', idStart) - idStart);
+  EXPECT_NE(m.wire.find("\r\n" + idLine + "\r\n"), std::string::npos) << idLine;
+  EXPECT_EQ(filedRest,
             "From: Me Myself <user@example.com>\n"
             "To: Taro <taro@example.jp>\n"
             "Bcc: hidden@example.jp,\n"
             " second@example.jp\n"
-            "Subject: \x93\xfa\x96{\x8c\xea test\n" +
-                kMailer + "\n"
-                "\n"
+            "Subject: \x93\xfa\x96{\x8c\xea test\n"
+            "MIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n" +
+                idLine + "\n" + kMailer + "\n"
                 "\n"
                 "first\n"
                 ".\n"
@@ -109,8 +125,8 @@ TEST_F(ComposeSendE2E, ADraftFromTheTemplateWaitsThenGoesOut) {
       << sent.out;
   CapturedMessage m = Only();
   EXPECT_EQ(m.rcptTo, std::vector<std::string>{"bob@example.com"});
-  EXPECT_EQ(m.wire, "From: Me Myself <user@example.com>\r\nTo: bob@example.com\r\n" + kMailer +
-                        "\r\n\r\ninserted text\r\n\r\n-- \r\nMe\r\n\r\n.\r\n");
+  EXPECT_EQ(WithoutStamp(m.wire), "From: Me Myself <user@example.com>\r\nTo: bob@example.com\r\n" + kPlainMime +
+                                      kMailer + "\r\n\r\ninserted text\r\n\r\n-- \r\nMe\r\n.\r\n");
   EXPECT_EQ(box.List("mbox/inbox"), std::vector<std::string>{"0000.TXT"});
 }
 
@@ -148,16 +164,16 @@ TEST_F(ComposeSendE2E, AFollowUpQuotesAndIsSentLater) {
   const std::string draft = box.ReadFile("mbox/outbox/0000.TXT");
   EXPECT_EQ(draft.substr(0, draft.find("----------")),
             "From: Me Myself <user@example.com>\nTo: <taro@example.jp>\nSubject: Re: lunch\n"
-            "In-Reply-To: Your message of \" Mon, 15 Jan 2024 10:30:00 +0900\"\n              <1@example.jp>\n");
+            "In-Reply-To: Your message of \" Mon, 15 Jan 2024 10:30:00 +0900\"\n              <1@example.jp>\n"
+            "References: <1@example.jp>\n");
   EXPECT_NE(draft.find("\n>From: Taro <taro@example.jp>\n"), std::string::npos);
 
   RunResult sent = box.Run({"-s"}, "s\n");
   ASSERT_EQ(sent.exitCode, 0) << sent.err;
   CapturedMessage m = Only();
   EXPECT_EQ(m.rcptTo, std::vector<std::string>{"taro@example.jp"});
-  EXPECT_NE(m.wire.find("\r\nIn-Reply-To: Your message of \" Mon, 15 Jan 2024 10:30:00 +0900\"\r\n"
-                        "              <1@example.jp>\r\n"),
-            std::string::npos)
+  // Threaded on the wire: the bare id, and the References.
+  EXPECT_NE(m.wire.find("\r\nIn-Reply-To: <1@example.jp>\r\nReferences: <1@example.jp>\r\n"), std::string::npos)
       << m.wire;
   EXPECT_NE(m.wire.find("\r\n>shall we?\r\n"), std::string::npos);
 }

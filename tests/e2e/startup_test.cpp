@@ -10,7 +10,7 @@ const std::string kUsage =
     "\r\nusage1>quillo -g [-a] [-p <password>]\r\n"
     "usage2>quillo -s\r\n"
     "usage3>quillo -b [-a] [-p <password>]\r\n"
-    "usage4>quillo [-e{0|1}] -w [<address>] [-i <insert-file>]\r\n"
+    "usage4>quillo [-e{0|1}] -w [<address>] [-i <insert-file>] [-attach <file>]...\r\n"
     "usage5>quillo [-e{0|1}] -f <forrow-orginal-file>\r\n"
     "usage6>quillo [-t <target-folder>] -m <target-file>\r\n"
     "usage7>quillo [-t <target-folder>] [-o] [-/] -l\r\n"

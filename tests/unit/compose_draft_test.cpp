@@ -157,9 +157,8 @@ TEST_F(ComposeEditAndSend, EnterSendsUnlessTheNetworkOrTheSeparatorIsMissing) {
   EXPECT_EQ(sent.result, 1) << sent.out << sent.err;
   EXPECT_EQ(sent.out.substr(0, 16), "Mail Edit?(y/n):");
   EXPECT_NE(sent.out.find("Mail Send?(send[s]/Abort[a]/Edit[e]):"), std::string::npos);
-  EXPECT_EQ(server.Data(),
-            "From: Me Myself <me@example.com>\r\nTo: a@x\r\nX-Mailer: kelvaro Quillo Ver.0.61[POSIX] \r\n\r\n"
-            "body\r\nedited\r\n\r\n.\r\n");
+  EXPECT_EQ(WithoutStamp(server.Data()), "From: Me Myself <me@example.com>\r\nTo: a@x\r\n" + kPlainMime +
+                                            "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \r\n\r\nbody\r\nedited\r\n.\r\n");
   EXPECT_TRUE(box.List("mbox/outbox").empty());
 }
 
@@ -205,25 +204,29 @@ TEST_F(ComposeFollowUp, FieldsComeFromTheHeaderOnly) {
   };
   const std::vector<Case> cases = {
       {"return-path first", "Return-Path: <rp@x>\nFrom: f@x\nSubject: one\nSubject: two\n\nSubject: body\n",
-       {" <rp@x>\n", "", " two\n", "", ""}},
+       {" <rp@x>\n", "", " two\n", "", "", ""}},
       {"reply-to wins anywhere", "from: f@x\nCC: c@x\nREPLY-TO: r@x\nReturn-Path: <rp@x>\nDate: d\nMessage-ID: <m@x>\n",
-       {" r@x\n", " c@x\n", "", " d\n", " <m@x>\n"}},
-      {"CR LF lines", "From: f@x\r\nSubject: s\r\n\r\n", {" f@x\n", "", " s\n", "", ""}},
-      {"a last line without line end", "From: f@x", {" f@x\n", "", "", "", ""}},
+       {" r@x\n", " c@x\n", "", " d\n", " <m@x>\n", ""}},
+      {"CR LF lines", "From: f@x\r\nSubject: s\r\n\r\n", {" f@x\n", "", " s\n", "", "", ""}},
+      {"a last line without line end", "From: f@x", {" f@x\n", "", "", "", "", ""}},
       {"cut to the field", "Subject: " + std::string(200, 's') + "\nDate: " + std::string(100, 'd') + "\n",
-       {"", "", " " + std::string(158, 's') + "\n", " " + std::string(77, 'd') + "\n", ""}},
+       {"", "", " " + std::string(158, 's') + "\n", " " + std::string(77, 'd') + "\n", "", ""}},
       {"cut before a double-byte character",
-       "Date: " + std::string(76, 'd') + "\x93\xfa\x96{\n", {"", "", "", " " + std::string(76, 'd') + "\n", ""}},
+       "Date: " + std::string(76, 'd') + "\x93\xfa\x96{\n", {"", "", "", " " + std::string(76, 'd') + "\n", "", ""}},
+      {"references with their continuation lines, the last one wins",
+       "References: <old@x>\nReferences: <a@x>\r\n\t<b@x>\n <c@x>\nSubject: s\n <not@x>\n",
+       {"", "", " s\n", "", "", " <a@x> \t<b@x>  <c@x> "}},
   };
   for (const Case& c : cases) {
     box.WriteFile("m.txt", c.header);
-    ASSERT_EQ(ReadReplyFields(box.Path("m.txt")), 1);
-    const ReplyFields& f = GetReplyFields();
+    ReplyFields f;
+    ASSERT_EQ(ReadReplyFields(box.Path("m.txt"), f), 1);
     EXPECT_EQ(f.replyTo, c.fields.replyTo) << c.name;
     EXPECT_EQ(f.cc, c.fields.cc) << c.name;
     EXPECT_EQ(f.subject, c.fields.subject) << c.name;
     EXPECT_EQ(f.date, c.fields.date) << c.name;
     EXPECT_EQ(f.messageId, c.fields.messageId) << c.name;
+    EXPECT_EQ(f.references, c.fields.references) << c.name;
   }
 }
 
@@ -235,7 +238,7 @@ TEST_F(ComposeFollowUp, DraftsWithAndWithoutQuoting) {
       "From: Me Myself <me@example.com>\nTo: <taro@x.jp>\nCc: c@x\nSubject: Re: Re: lunch\n"
       "In-Reply-To: Your message of \" Mon, 15 Jan 2024 10:30:00 +0900\"\n"
       // thirteen blanks, then the field with its own leading blank
-      "              <1@x.jp>\n----------\n\n";
+      "              <1@x.jp>\nReferences: <1@x.jp>\n----------\n\n";
   struct Case {
     const char* name;
     std::string keys;
@@ -269,8 +272,30 @@ TEST_F(ComposeFollowUp, MissingFieldsAndFiles) {
   const std::vector<Case> cases = {
       {"no subject, no message id", "From: f@x\nDate: d\n\nb\n",
        "From: Me Myself <me@example.com>\nTo: f@x\nSubject:\n----------\n\n"},
-      {"no date", "From: f@x\nMessage-Id: <m>\n\nb\n",
-       "From: Me Myself <me@example.com>\nTo: f@x\nSubject:\n----------\n\n"},
+      {"no date: references only", "From: f@x\nMessage-Id: <m>\n\nb\n",
+       "From: Me Myself <me@example.com>\nTo: f@x\nSubject:\nReferences: <m>\n----------\n\n"},
+      {"a long thread: folded, the oldest id kept, the middle dropped",
+       "From: f@x\nMessage-Id: <last@x>\nReferences: <first@x>" + [] {
+         std::string ids;
+         for (int i = 0; i < 60; ++i) ids += "\n <middle" + std::to_string(100 + i) + "@example.jp>";
+         return ids;
+       }() + "\n\nb\n",
+       [] {
+         // 900 bytes hold the first id, the last 38 middle ids and the own id.
+         std::string lines = "References: <first@x>";
+         std::string line = lines;
+         std::string out;
+         for (int i = 22; i < 60; ++i) {
+           const std::string id = "<middle" + std::to_string(100 + i) + "@example.jp>";
+           if (line.size() + 1 + id.size() > 78) {
+             out += line + "\n";
+             line.clear();
+           }
+           line += " " + id;
+         }
+         line += " <last@x>";
+         return "From: Me Myself <me@example.com>\nTo: f@x\nSubject:\n" + out + line + "\n----------\n\n";
+       }()},
   };
   for (const Case& c : cases) {
     std::filesystem::remove(box.Path("mbox/outbox/0000.TXT"));

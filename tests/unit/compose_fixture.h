@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <regex>
 #include <string>
 
 #include "net/transport.h"
@@ -71,6 +72,21 @@ class ComposeFixture : public ::testing::Test {
 }  // namespace quillo::composetest
 
 namespace quillo::composetest {
+
+// The header lines every message gets on the wire for its plain text, with
+// the moment and the Message-ID of the sending as "[stamp]".
+inline const std::string kPlainMime =
+    "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n"
+    "[stamp]\r\n";
+
+// `wire` with its Date and Message-ID lines (one each, in that order) as
+// "[stamp]"; both must be there and well-formed.
+inline std::string WithoutStamp(const std::string& wire) {
+  static const std::regex kStamp(
+      "\r\nDate: \\w{3}, \\d{1,2} \\w{3} \\d{4} \\d\\d:\\d\\d:\\d\\d [+-]\\d{4} \\([^)]*\\)\r\n"
+      "Message-ID: <\\d+\\.\\d{6}\\.\\d+\\.[0-9a-f]{16}@[a-z0-9.-]+>\r\n");
+  return std::regex_replace(wire, kStamp, "\r\n[stamp]\r\n", std::regex_constants::format_first_only);
+}
 
 // An editor for the tests: it records its current directory, its argument
 // count and each argument (one per line, in brackets) in `log`, then appends

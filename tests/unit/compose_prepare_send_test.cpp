@@ -71,6 +71,11 @@ TEST(ComposeHalfWidthKana, OnlyOutsideDoubleByteCharacters) {
 
 class ComposePrepare : public ComposeFixture {
  protected:
+  // A file to attach, made in the sandbox.
+  std::string AttachedFile(const std::string& name = "a.pdf") {
+    box.WriteFile(name, "%PDF");
+    return box.Path(name);
+  }
   struct Result {
     int count;
     std::string sendFile;
@@ -79,8 +84,10 @@ class ComposePrepare : public ComposeFixture {
   };
   Result Prepare(const std::string& draft) {
     box.WriteFile("mbox/outbox/0000.TXT", draft);
-    Outcome o = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), box.Path("tmp/tmp.txt")); });
-    return {o.result, box.ReadFile("tmp/tmp.txt"), o.out, GetRecipientList().addresses};
+    RecipientList recipients;
+    Outcome o =
+        Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), box.Path("tmp/tmp.txt"), recipients); });
+    return {o.result, box.ReadFile("tmp/tmp.txt"), o.out, recipients.addresses};
   }
 };
 
@@ -109,6 +116,16 @@ TEST_F(ComposePrepare, SendFilesAndRecipients) {
       {"reply headers kept, empty ones follow the line above",
        "To: a@x\nIn-Reply-To: <1@x>\nReply-To:\nX-Other: y\nReply-To: \n--------\nb\n", 1,
        kFrom + "To: a@x\nIn-Reply-To: <1@x>\nReply-To:\n" + kMailer + "b\n", {"a@x"}},
+      {"references, message-id and attach lines kept unshown, empty ones left out",
+       "To: a@x\nReferences: <1@x>\n <2@x>\nMessage-ID: <own@x>\nAttach: " + AttachedFile() +
+           "\nAttach: \nReferences: \n\nb\n",
+       1,
+       kFrom + "To: a@x\nReferences: <1@x>\n <2@x>\nMessage-ID: <own@x>\nAttach: " + AttachedFile() + "\n" + kMailer +
+           "b\n",
+       {"a@x"}},
+      {"a path is no text: its bytes are not taken for kana",
+       "To: a@x\nAttach: " + AttachedFile("\xe5\xa0\xb1.txt") + "\n\nb\n", 1,
+       kFrom + "To: a@x\nAttach: " + AttachedFile("\xe5\xa0\xb1.txt") + "\n" + kMailer + "b\n", {"a@x"}},
       {"a line of 999 bytes and more stays one line in the body",
        "To: a@x\n\n" + std::string(998, 'a') + "\x83\xb1\n", 1,
        kFrom + "To: a@x\n" + kMailer + std::string(998, 'a') + "\x83\xb1\n", {"a@x"}},
@@ -147,6 +164,12 @@ TEST_F(ComposePrepare, RefusedDrafts) {
       {"a CR inside angle brackets", "To: B <b@x\rc@y>\n\nb\n", "address with a control character!\n"},
       {"an escape inside angle brackets", "To: <b@x\x1b[2J>\n\nb\n", "address with a control character!\n"},
       {"a NUL inside angle brackets", std::string("To: <b@x\0y>\n\nb\n", 15), "address with a control character!\n"},
+      // A bare address used to be cut at the escape: RCPT TO:<evil> while the To line kept it.
+      {"an escape in a bare address", "To: evil\x1b[2J@example.jp\n\nb\n", "address with a control character!\n"},
+      {"a CR in a bare address", "To: a@x, b\r@y\n\nb\n", "address with a control character!\n"},
+      {"an attached file that is missing", "To: a@x\nAttach: /nonexistent/f.pdf\n\nb\n",
+       "attach file(/nonexistent/f.pdf) open error!\n"},
+      {"an attached directory", "To: a@x\nAttach: /tmp\n\nb\n", "attach file(/tmp) open error!\n"},
   };
   for (const Case& c : cases) {
     Result r = Prepare(c.draft);
@@ -172,17 +195,18 @@ TEST_F(ComposePrepare, ItsOwnOutputGivesTheSameFileAgain) {
 }
 
 TEST_F(ComposePrepare, FilesThatCannotBeOpenedOrWritten) {
-  Outcome missing = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/none.TXT"), box.Path("tmp/tmp.txt")); });
+  RecipientList unused;
+  Outcome missing = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/none.TXT"), box.Path("tmp/tmp.txt"), unused); });
   EXPECT_EQ(missing.result, -1);
   EXPECT_EQ(missing.out, "file open error!(" + box.Path("mbox/outbox/none.TXT") + ")\n");
 
   box.WriteFile("mbox/outbox/0000.TXT", "To: a@x\n\nb\n");
-  Outcome noDir = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), box.Path("no/tmp.txt")); });
+  Outcome noDir = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), box.Path("no/tmp.txt"), unused); });
   EXPECT_EQ(noDir.result, -1);
   EXPECT_EQ(noDir.out, "file open error!(" + box.Path("no/tmp.txt") + ")\n");
 
   // A send file that could not be written whole would later replace the draft.
-  Outcome full = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), "/dev/full"); });
+  Outcome full = Call([&] { return PrepareSendFile(box.Path("mbox/outbox/0000.TXT"), "/dev/full", unused); });
   EXPECT_EQ(full.result, -1);
   EXPECT_EQ(full.out, "file write error!(/dev/full)\n");
 }
