@@ -60,7 +60,8 @@ bool HasEmptyValue(std::string_view line) {
 // The state of one pass over a draft.
 class DraftCheck {
  public:
-  DraftCheck(OutputFile& sendFile, RecipientList& recipients) : sendFile_(sendFile), recipients_(recipients) {}
+  DraftCheck(OutputFile& sendFile, RecipientList& recipients, const std::string& messageId)
+      : sendFile_(sendFile), recipients_(recipients), messageId_(messageId) {}
 
   // Handles one whole line; false when reading must stop.
   bool Line(const std::string& line);
@@ -78,6 +79,8 @@ class DraftCheck {
 
   OutputFile& sendFile_;
   RecipientList& recipients_;
+  const std::string& messageId_;
+  bool messageIdSeen_ = false;
   HeaderKind kind_ = HeaderKind::kNone;
   bool error_ = false;
   bool headerEnded_ = false;
@@ -102,6 +105,7 @@ bool DraftCheck::Line(const std::string& line) {
 bool DraftCheck::HeaderLine(const std::string& line) {
   if (IsHeaderEnd(line)) {
     headerEnded_ = true;
+    if (!messageIdSeen_ && !messageId_.empty()) sendFile_.Write("Message-ID: " + messageId_ + "\n");
     sendFile_.Write(FormatXMailer() + "\n\n");
     if (!toSeen_) {
       WriteOut("unknown \"To:\"!\n");
@@ -128,6 +132,7 @@ std::string_view DraftCheck::Classify(std::string_view line) {
     // An empty subject or reply line follows the line above it.
     if (IsShownKind(header.kind) && HasEmptyValue(line)) return {};
     kind_ = header.kind;
+    if (header.name == "Message-ID:" && !HasEmptyValue(line)) messageIdSeen_ = true;
     // An empty References, Message-ID or Attach line says nothing: left out.
     if ((kind_ == HeaderKind::kKept || kind_ == HeaderKind::kAttach) && HasEmptyValue(line)) kind_ = HeaderKind::kNone;
     if (!IsAddressKind(kind_)) return {};
@@ -251,7 +256,8 @@ bool HasHalfWidthKana(std::string_view line) {
   return false;
 }
 
-int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients) {
+int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients,
+                    const std::string& messageId) {
   recipients.addresses.clear();
   OutputFile sendFile;
   // Rewritten for every message: written over, not emptied first.
@@ -262,7 +268,7 @@ int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePat
   if (!sendOpen || !draft.IsOpen()) return -1;
 
   sendFile.Write(FormatFromLine() + "\n");
-  DraftCheck check(sendFile, recipients);
+  DraftCheck check(sendFile, recipients, messageId);
   std::string line;
   while (ReadWholeLine(draft, line)) {
     if (!check.Line(line)) break;

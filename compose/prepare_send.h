@@ -41,9 +41,12 @@ std::string AttachedPath(std::string_view line);
 // file (a From: line from the settings, the header lines allowed out, the
 // X-Mailer line, an empty line, the body). Echoes the subject and reply
 // lines and, when the draft is sound, one "Send to:" line per recipient.
-// Every file an "Attach:" line names must be a readable file. Returns the
+// Every file an "Attach:" line names must be a readable file. A draft
+// without a Message-ID line gets one with `messageId` when that is not
+// empty, so a message sent again after a failure keeps its id. Returns the
 // number of recipients, or -1 when the draft was refused (the reason
 // printed).
-int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients);
+int PrepareSendFile(const std::string& draftPath, const std::string& sendFilePath, RecipientList& recipients,
+                    const std::string& messageId = "");
 
 }  // namespace quillo

@@ -97,8 +97,14 @@ int SmtpTransaction(const RecipientList& recipients, const OutgoingMessage& mess
 }
 
 int DeliverMessage(const std::string& path, std::string& localHostName) {
+  if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
+    WriteErr("myhostname getting error!\a\n");
+    return 0;
+  }
+  const WireStamp stamp = StampNow(localHostName);
   RecipientList recipients;
-  if (PrepareSendFile(path, SendFilePath(), recipients) <= 0) return 0;
+  const std::string id = FormatMessageId(stamp.seed, MessageIdDomain(GetSettings().mailto, localHostName));
+  if (PrepareSendFile(path, SendFilePath(), recipients, id) <= 0) return 0;
   // Sending the draft as typed would bypass the check: stop instead.
   if (CopyFile(SendFilePath(), path) != 0) {
     PrintErr("the mail stays in the outbox(%s)!\a\n", path.c_str());
@@ -107,14 +113,10 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
 
   const Settings& s = GetSettings();
   if (s.SMTPtls != TlsMode::kNone && !NetTlsUsable(std::string("SMTPtls=") + TlsModeName(s.SMTPtls))) return 0;
-  if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
-    WriteErr("myhostname getting error!\a\n");
-    return 0;
-  }
   // Everything the message needs is read before the connection: a missing
   // file stops the send with nothing said to the server.
   OutgoingMessage message;
-  if (BuildOutgoingMessage(path, StampNow(localHostName), message) == 0) return 0;
+  if (BuildOutgoingMessage(path, stamp, message) == 0) return 0;
   AskSmtpPasswordIfNeeded();
   int port = GetService("smtp", "tcp");
   if (port < 0) port = kSmtpPort;

@@ -130,7 +130,7 @@ class Composer {
   std::string wireHeader_, filedHeader_, filedMailer_;
   std::string wireText_, filedText_;
   bool jisText_ = true;
-  bool hasMessageId_ = false;
+  std::string ownId_;  // the Message-ID the outbox file has
   std::string wireBody_, filedBody_;
   std::string mimeWire_, mimeFiled_;
   size_t textEnd_ = 0;  // where the files begin in wireBody_
@@ -157,7 +157,11 @@ bool Composer::WireField(const Field& f) {
 
 bool Composer::Header(const OutboxParts& parts) {
   for (const Field& f : parts.header) {
-    if (Is(f, "Message-ID")) hasMessageId_ = true;
+    // The id goes where a new one would, after the Date.
+    if (Is(f, "Message-ID")) {
+      ownId_ = TrimBlanks(f.value);
+      continue;
+    }
     if (Is(f, "Attach") || Is(f, "Date")) continue;
     const std::string_view id = RepliedId(f);
     // The X-Mailer line goes last, where the wire has it.
@@ -242,15 +246,15 @@ bool Composer::Run(std::string_view outbox, OutgoingMessage& message) {
   } else {
     Multipart();
   }
-  const std::string id = hasMessageId_
-                             ? std::string()
+  const std::string id = !ownId_.empty()
+                             ? ownId_
                              : FormatMessageId(stamp_.seed, MessageIdDomain(GetSettings().mailto, stamp_.hostName));
-  const std::string idLine = id.empty() ? std::string() : "Message-ID: " + id;
-  message.wire = wireHeader_ + mimeWire_ + "Date: " + stamp_.date + "\r\n" + (id.empty() ? "" : idLine + "\r\n") +
-                 FormatXMailer() + "\r\n\r\n" + wireBody_;
+  const std::string idLine = "Message-ID: " + id;
+  message.wire = wireHeader_ + mimeWire_ + "Date: " + stamp_.date + "\r\n" + idLine + "\r\n" + FormatXMailer() +
+                 "\r\n\r\n" + wireBody_;
   message.textEnd = message.wire.size() - wireBody_.size() + (files_.empty() ? wireBody_.size() : textEnd_);
-  message.filed = "Date: " + stamp_.date + "\n" + filedHeader_ + mimeFiled_ + (id.empty() ? "" : idLine + "\n") +
-                  filedMailer_ + "\n" + filedBody_;
+  message.filed = "Date: " + stamp_.date + "\n" + filedHeader_ + mimeFiled_ + idLine + "\n" + filedMailer_ + "\n" +
+                  filedBody_;
   return true;
 }
 

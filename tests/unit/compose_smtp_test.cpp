@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ using test::ScriptedSmtpServer;
 using test::SmtpScript;
 
 const std::string kDraft = "To: a@x, b@y\nBcc: c@z\nSubject: s\n\nbody\n";
-const std::string kCleaned =
-    "From: Me Myself <me@example.com>\nTo: a@x, b@y\nBcc: c@z\nSubject: s\n"
-    "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \n\nbody\n";
+const std::regex kCleanedWithId(
+    "From: Me Myself <me@example\\.com>\nTo: a@x, b@y\nBcc: c@z\nSubject: s\n"
+    "Message-ID: <[0-9]+\\.[0-9]{6}\\.[0-9]+\\.[0-9a-f]{16}@example\\.com>\n"
+    "X-Mailer: kelvaro Quillo Ver\\.0\\.61\\[POSIX\\] \n\nbody\n");
 
 std::vector<std::string> Verbs(const std::vector<std::string>& commands) {
   std::vector<std::string> verbs;
@@ -83,7 +85,8 @@ TEST_F(ComposeSmtp, EachStepRefusedOrUnanswered) {
     EXPECT_EQ(Filed(), c.filed) << c.name;
     // Once the check passed, the outbox file is the cleaned message.
     if (!c.filed) {
-      EXPECT_EQ(box.ReadFile("mbox/outbox/0003.TXT"), kCleaned) << c.name;
+      // The cleaned draft keeps the id it was sent with, for the next try.
+      EXPECT_TRUE(std::regex_match(box.ReadFile("mbox/outbox/0003.TXT"), kCleanedWithId)) << c.name;
     }
     std::filesystem::remove(box.Path("mbox/inbox/0003.TXT"));
   }
@@ -173,7 +176,7 @@ TEST_F(ComposeSmtp, NoConnectionWhenTheCheckFailsOrTheServerIsAway) {
   box.WriteFile("mbox/outbox/0003.TXT", attaching);
   Outcome missing = Call([&] { return DeliverMessage(OutboxPath(), LocalHostName()); });
   EXPECT_EQ(missing.result, 0);
-  EXPECT_EQ(missing.out, "attach file(" + box.Path("gone.pdf") + ") open error!\n");
+  EXPECT_TRUE(missing.out.ends_with("attach file(" + box.Path("gone.pdf") + ") open error!\n")) << missing.out;
   EXPECT_TRUE(server.Commands().empty());
   EXPECT_EQ(box.ReadFile("mbox/outbox/0003.TXT"), attaching);
 
