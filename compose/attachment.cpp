@@ -79,15 +79,6 @@ bool IsPrintableAscii(std::string_view text) {
   return true;
 }
 
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // ";" NAME "=" followed by encoded-words inside quotes, folded.
 std::string EncodedNameParameter(std::string_view utf8, std::string_view lineEnd) {
   std::string out = ";" + std::string(lineEnd) + " name=\"";
@@ -175,8 +166,8 @@ std::string AttachmentHeader(std::string_view fileName, std::string_view lineEnd
   std::string header = "Content-Type: " + std::string(MediaTypeFor(name));
   std::string disposition = "Content-Disposition: attachment";
   if (IsPrintableAscii(name) && name.size() < kFoldColumn - 20) {
-    header += ";" + end + " name=" + Quoted(name);
-    disposition += ";" + end + " filename=" + Quoted(name);
+    header += ";" + end + " name=" + QuotedString(name);
+    disposition += ";" + end + " filename=" + QuotedString(name);
   } else {
     header += EncodedNameParameter(name, lineEnd);
     disposition += ExtendedFileName(name, lineEnd);

@@ -114,15 +114,6 @@ std::string Unquote(std::string_view text, WordCharset charset) {
   return out;
 }
 
-std::string Quote(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 bool AnyNeedsEncoding(std::string_view text) {
   size_t start = 0;
   while (start <= text.size()) {
@@ -171,7 +162,7 @@ void AddEntry(HeaderFolder& field, std::string_view entry, WordCharset charset) 
     }
     const bool quote = !phrase.empty() && phrase.front() != '"' && phrase.find_first_of(kSpecials) != std::string_view::npos;
     if (quote) {
-      field.Add(Quote(phrase), true);
+      field.Add(QuotedString(phrase), true);
       field.AddText(entry.substr(entry.find('<')), true);
     } else {
       field.AddText(entry, true);
@@ -371,6 +362,15 @@ bool IsValidUtf8(std::string_view text) {
     i += n;
   }
   return true;
+}
+
+std::string QuotedString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
 }
 
 std::string_view TrimBlanks(std::string_view text) {

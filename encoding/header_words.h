@@ -67,6 +67,9 @@ std::vector<std::string_view> SplitAddressList(std::string_view value, WordChars
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view text);
 
+// `text` as a quoted string, its quotes and backslashes escaped.
+std::string QuotedString(std::string_view text);
+
 // `text` without blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text);
 
