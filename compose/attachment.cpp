@@ -4,6 +4,7 @@
 
 #include "encoding/encoded_words.h"
 #include "encoding/header_words.h"
+#include "platform/charset.h"
 #include "platform/console_charset.h"
 #include "platform/files.h"
 #include "platform/output.h"

@@ -223,7 +223,9 @@ void Composer::Multipart() {
     const std::string e(end);
     std::string mime = "MIME-Version: 1.0" + e + "Content-Type: multipart/mixed;" + e + " boundary=\"" + boundary +
                        "\"" + e + "Content-Transfer-Encoding: 7bit" + e;
-    std::string body = "--" + boundary + e + TextPartHeader(end) + e + (wire ? wireText_ : filedText_);
+    // The line end before a boundary belongs to the boundary: one more keeps
+    // the text's own last line end.
+    std::string body = "--" + boundary + e + TextPartHeader(end) + e + (wire ? wireText_ : filedText_) + e;
     if (wire) textEnd_ = body.size();
     for (const Attachment& file : files_) {
       body += "--" + boundary + e + AttachmentHeader(NameAsUtf8(BaseName(file.path)), end) + e +

@@ -340,30 +340,6 @@ std::vector<std::string_view> SplitAddressList(std::string_view value, WordChars
   return parts;
 }
 
-bool IsValidUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return false;
-    const auto second = static_cast<unsigned char>(text[i + 1]);
-    // The second byte's range rules out overlong forms, surrogates and
-    // code points past U+10FFFF.
-    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    if (second < low || second > high) return false;
-    for (size_t k = 2; k < n; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + k]);
-      if (b < 0x80 || b > 0xBF) return false;
-    }
-    i += n;
-  }
-  return true;
-}
-
 std::string QuotedString(std::string_view text) {
   std::string out = "\"";
   for (char c : text) {

@@ -64,9 +64,6 @@ void AddAddressList(HeaderFolder& field, std::string_view value, WordCharset cha
 // pair is one character whatever its second byte.
 std::vector<std::string_view> SplitAddressList(std::string_view value, WordCharset charset);
 
-// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view text);
-
 // `text` as a quoted string, its quotes and backslashes escaped.
 std::string QuotedString(std::string_view text);
 

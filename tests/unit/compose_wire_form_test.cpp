@@ -200,7 +200,7 @@ TEST_F(ComposeWireForm, AttachmentsMakeAMultipartMessage) {
             "To: a@x\r\nSubject: s\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n boundary=\"" + b +
                 "\"\r\nContent-Transfer-Encoding: 7bit\r\n" + kTrailer + "--" + b +
                 "\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
-                "text\r\n--" + b +
+                "text\r\n\r\n--" + b +
                 "\r\nContent-Type: application/pdf;\r\n name=\"report.pdf\"\r\n"
                 "Content-Disposition: attachment;\r\n filename=\"report.pdf\"\r\n"
                 "Content-Transfer-Encoding: base64\r\n\r\nJVBERgD/\r\n--" + b +
