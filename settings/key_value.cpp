@@ -22,8 +22,11 @@ bool ReadKeys(std::span<const std::string_view> keys, std::vector<std::optional<
   InputFile in(path);
   if (!in.IsOpen()) return false;
   bool atLineStart = true;  // the tail of a long line is not a line of its own
+  // A value may be longer than a usual line (an access token); its line is
+  // then read in one piece, key and all.
+  const size_t pieceBytes = capacity > kLinePiece ? capacity + kLinePiece : kLinePiece;
   std::string piece;
-  while (in.ReadPiece(piece)) {
+  while (in.ReadPiece(piece, pieceBytes)) {
     const bool startsLine = atLineStart;
     atLineStart = piece.back() == '\n';
     if (!startsLine) continue;

@@ -61,7 +61,13 @@ bool ChoiceValue(std::string_view text, const std::pair<const char*, Choice> (&n
 constexpr std::pair<const char*, TlsMode> kTlsModes[] = {
     {"none", TlsMode::kNone}, {"starttls", TlsMode::kStartTls}, {"tls", TlsMode::kImplicit}};
 constexpr std::pair<const char*, SmtpAuth> kSmtpAuths[] = {
-    {"none", SmtpAuth::kNone}, {"plain", SmtpAuth::kPlain}, {"login", SmtpAuth::kLogin}};
+    {"none", SmtpAuth::kNone},       {"plain", SmtpAuth::kPlain},
+    {"login", SmtpAuth::kLogin},     {"xoauth2", SmtpAuth::kXoauth2},
+    {"oauthbearer", SmtpAuth::kOauthbearer}};
+constexpr std::pair<const char*, PopAuth> kPopAuths[] = {{"user", PopAuth::kUser},
+                                                         {"plain", PopAuth::kPlain},
+                                                         {"xoauth2", PopAuth::kXoauth2},
+                                                         {"oauthbearer", PopAuth::kOauthbearer}};
 
 // How a key's value is stored. Each takes the key, its (non-empty) value and
 // the message of the first wrong choice, which it sets when the value is none
@@ -127,8 +133,11 @@ constexpr KeyRule kKeyRules[] = {
     {"SMTPtls",        Choice<&Settings::SMTPtls, kTlsModes>},
     {"SMTPauth",       Choice<&Settings::SMTPauth, kSmtpAuths>},
     {"SMTPLogin",      Text<&Settings::SMTPLogin, cap::kSMTPLogin>},
-    {"SMTPpasswd",     Text<&Settings::SMTPpasswd, cap::kSMTPpasswd>},
+    {"SMTPpasswd",     Text<&Settings::SMTPpasswd, cap::kSecret>},
     {"cafile",         Text<&Settings::cafile, cap::kCafile>},
+    {"passwdcmd",      Text<&Settings::passwdcmd, cap::kSecret>},
+    {"SMTPpasswdcmd",  Text<&Settings::SMTPpasswdcmd, cap::kSecret>},
+    {"POPauth",        Choice<&Settings::POPauth, kPopAuths>},
 };
 // clang-format on
 
@@ -194,6 +203,27 @@ std::string SettingsFileDistrust(const std::string& path) {
   if (!access->ownedByUserOrRoot) return "owned by another user";
   if (access->writableByOthers) return "writable by group or others";
   return {};
+}
+
+const char* SaslName(PopAuth auth) {
+  switch (auth) {
+    case PopAuth::kUser: return "";
+    case PopAuth::kPlain: return "PLAIN";
+    case PopAuth::kXoauth2: return "XOAUTH2";
+    case PopAuth::kOauthbearer: return "OAUTHBEARER";
+  }
+  return "";
+}
+
+const char* SaslName(SmtpAuth auth) {
+  switch (auth) {
+    case SmtpAuth::kNone: return "";
+    case SmtpAuth::kPlain: return "PLAIN";
+    case SmtpAuth::kLogin: return "LOGIN";
+    case SmtpAuth::kXoauth2: return "XOAUTH2";
+    case SmtpAuth::kOauthbearer: return "OAUTHBEARER";
+  }
+  return "";
 }
 
 std::string FindSettingsFile(const char* programPath) {

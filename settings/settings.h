@@ -14,17 +14,22 @@ namespace quillo {
 // Field capacities in bytes, terminator included: a value keeps at most
 // capacity - 1 bytes and longer values are cut.
 namespace cap {
+// Passwords, access tokens and the commands that print them: present-day
+// OAuth2 tokens run to several kilobytes.
+constexpr size_t kSecret = size_t{64} * 1024 + 1;
 constexpr size_t kMailbox = 128, kPOPserver = 80, kPOPLogin = 40, kEditor = 128,
                  kSignature = 80, kQuotePrefix = 41, kSMTPserver = 80, kMailto = 80,
-                 kFullname = 80, kTmp = 128, kPager = 80, kPasswd = 21, kReadValue = 128,
-                 kSMTPLogin = 80, kSMTPpasswd = 128, kCafile = 128, kConsole = 16;
+                 kFullname = 80, kTmp = 128, kPager = 80, kPasswd = kSecret, kReadValue = kSecret,
+                 kSMTPLogin = 80, kCafile = 128, kConsole = 16;
 }  // namespace cap
 
 // How a connection is secured: not at all, by upgrading the plain
 // conversation (STLS, STARTTLS), or with TLS from the first byte.
 enum class TlsMode { kNone, kStartTls, kImplicit };
 // How the SMTP server is logged in to.
-enum class SmtpAuth { kNone, kPlain, kLogin };
+enum class SmtpAuth { kNone, kPlain, kLogin, kXoauth2, kOauthbearer };
+// How the POP3 server is logged in to: USER and PASS, or one SASL method.
+enum class PopAuth { kUser, kPlain, kXoauth2, kOauthbearer };
 
 struct Settings {
   std::string mailbox;
@@ -45,6 +50,11 @@ struct Settings {
   int Reciveheadlong = 0;
   int smtpServerGiven = 0;
   std::string passwd;
+  // A shell command whose first output line is the POP3 password (or
+  // access token); it wins over passwd. SMTPpasswdcmd does the same for SMTP.
+  std::string passwdcmd;
+  std::string SMTPpasswdcmd;
+  PopAuth POPauth = PopAuth::kUser;
   // Seconds to wait for a connection or for reply bytes; 0 waits for ever.
   int timeout = 60;
   TlsMode POPtls = TlsMode::kNone;
@@ -66,6 +76,11 @@ const char* TlsModeName(TlsMode mode);
 // where they are empty POPLogin and passwd.
 const std::string& SmtpLoginName();
 const std::string& SmtpPassword();
+
+// The SASL method names as servers list them ("PLAIN", "XOAUTH2", ...);
+// "" for USER/PASS and for no login at all.
+const char* SaslName(PopAuth auth);
+const char* SaslName(SmtpAuth auth);
 
 // The one Settings record of the process.
 Settings& GetSettings();

@@ -74,11 +74,15 @@ TEST_F(SettingsTest, NumbersFlagsAndCuts) {
   box.WriteFile("quillo.ini",
                 "POPserver=h\nPOPLogin=" + std::string(60, 'L') + "\nmailto=a@b\nSMTPserver=smtp.example\n"
                 "serverdel=257\nheadlist=0\nLogdisp= 1x\nReciveheadlong=-1\nlines=2\ntimeout=5\n"
-                "passwd=" + std::string(30, 'p') + "\nmailbox=/m/\n");
+                "passwd=" + std::string(30, 'p') + "\nmailbox=/m/\nSMTPpasswd=" + std::string(20000, 's') +
+                "\npasswdcmd=" + std::string(70000, 'c') + "\n");
   ASSERT_EQ(Load(), 0) << err;
   const Settings& s = GetSettings();
   EXPECT_EQ(s.POPLogin, std::string(39, 'L'));
-  EXPECT_EQ(s.passwd, std::string(20, 'p'));
+  // Passwords and tokens are not cut below 64 KiB; a command past that is.
+  EXPECT_EQ(s.passwd, std::string(30, 'p'));
+  EXPECT_EQ(s.SMTPpasswd, std::string(20000, 's'));
+  EXPECT_EQ(s.passwdcmd, std::string(64 * 1024, 'c'));
   EXPECT_EQ(s.serverdel, 1);  // the low 8 bits
   EXPECT_EQ(s.headlist, 0);
   EXPECT_EQ(s.Logdisp, 1);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "compose/smtp_session.h"
+#include "encoding/base64.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"
 
@@ -63,6 +64,9 @@ TEST_F(TlsSettings, KeysDefaultsAndRefusedValues) {
       {"POPtls=ssl\n", 1, "POPtls error!(ssl)\a\r\n"},
       {"SMTPtls=yes\n", 1, "SMTPtls error!(yes)\a\r\n"},
       {"SMTPauth=cram-md5\nPOPtls=tls\n", 1, "SMTPauth error!(cram-md5)\a\r\n"},
+      {"SMTPauth=XOAUTH2\n", 0, "", TlsMode::kNone, TlsMode::kNone, SmtpAuth::kXoauth2, "taro", "popword"},
+      {"SMTPauth=oauthbearer\n", 0, "", TlsMode::kNone, TlsMode::kNone, SmtpAuth::kOauthbearer, "taro", "popword"},
+      {"POPauth=sasl\n", 1, "POPauth error!(sasl)\a\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.extra);
@@ -75,6 +79,19 @@ TEST_F(TlsSettings, KeysDefaultsAndRefusedValues) {
     EXPECT_EQ(s.SMTPauth, c.auth);
     EXPECT_EQ(SmtpLoginName(), c.login);
     EXPECT_EQ(SmtpPassword(), c.password);
+  }
+}
+
+TEST_F(TlsSettings, PopAuthMethods) {
+  const std::pair<const char*, PopAuth> cases[] = {{"", PopAuth::kUser},
+                                                   {"POPauth=user\n", PopAuth::kUser},
+                                                   {"POPauth=PLAIN\n", PopAuth::kPlain},
+                                                   {"POPauth=xoauth2\n", PopAuth::kXoauth2},
+                                                   {"POPauth=OAuthBearer\n", PopAuth::kOauthbearer}};
+  for (const auto& [extra, method] : cases) {
+    SCOPED_TRACE(extra);
+    ASSERT_EQ(Load(extra), 0) << err;
+    EXPECT_EQ(GetSettings().POPauth, method);
   }
 }
 
