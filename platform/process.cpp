@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -88,6 +89,15 @@ class SpawnAttributes {
   posix_spawnattr_t attr_;
 };
 
+// The raw wait status of `pid`, or nothing when it cannot be waited for.
+std::optional<int> WaitFor(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return std::nullopt;
+  }
+  return status;
+}
+
 int SpawnAndWait(char* const argv[], bool searchPath) {
   FlushOut();
   SpawnAttributes attributes;
@@ -96,15 +106,101 @@ int SpawnAndWait(char* const argv[], bool searchPath) {
   int rc = searchPath ? posix_spawnp(&pid, argv[0], nullptr, attributes.get(), argv, environ)
                       : posix_spawn(&pid, argv[0], nullptr, attributes.get(), argv, environ);
   if (rc != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
+  const std::optional<int> status = WaitFor(pid);
   // posix_spawnp reports an unknown program as exit status 127 from the child.
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+}
+
+// Both ends of a pipe, closed on leaving; the read end is kept from every
+// other child.
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
+    if (fds_[0] >= 0) fcntl(fds_[0], F_SETFD, FD_CLOEXEC);
+  }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  bool Ok() const { return fds_[0] >= 0; }
+  int Read() const { return fds_[0]; }
+  int Write() const { return fds_[1]; }
+  void CloseRead() { CloseEnd(fds_[0]); }
+  void CloseWrite() { CloseEnd(fds_[1]); }
+
+ private:
+  static void CloseEnd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  int fds_[2];
+};
+
+// Output past the first line is read and dropped up to this many bytes; a
+// command that prints more than that is no longer listened to.
+constexpr size_t kMostDroppedBytes = size_t{16} << 20;
+
+// Reads the first line of `fd` into `out` (at most `longest` bytes before
+// its LF) and drains the rest.
+void ReadFirstLine(int fd, size_t longest, CommandLineOutput& out) {
+  char chunk[4096];
+  bool lineDone = false;
+  size_t dropped = 0;
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    std::string_view got(chunk, static_cast<size_t>(n));
+    if (lineDone) {
+      dropped += got.size();
+      if (dropped > kMostDroppedBytes) break;
+      continue;
+    }
+    const size_t lf = got.find('\n');
+    out.line.append(got.substr(0, lf));
+    if (lf != std::string_view::npos) lineDone = true;
+    if (out.line.size() > longest + (lineDone ? 0 : 1)) {
+      out.tooLong = true;
+      lineDone = true;
+    }
+  }
+  if (!out.line.empty() && out.line.back() == '\r') out.line.pop_back();
+  if (out.line.size() > longest) out.tooLong = true;
+  if (out.tooLong) out.line.clear();
 }
 
 }  // namespace
+
+CommandLineOutput RunCommandForLine(const std::string& commandLine, size_t longest) {
+  CommandLineOutput out;
+  FlushOut();
+  Pipe output;
+  if (!output.Ok()) return out;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, output.Write(), STDOUT_FILENO);
+  SpawnAttributes attributes;
+  ForegroundChild foreground;
+  std::string sh = "/bin/sh", dashC = "-c", cmd = commandLine;
+  char* argv[] = {sh.data(), dashC.data(), cmd.data(), nullptr};
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], &actions, attributes.get(), argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  output.CloseWrite();
+  if (rc != 0) return out;
+  out.started = true;
+  ReadFirstLine(output.Read(), longest, out);
+  // A command still writing gets a broken pipe instead of a reader.
+  output.CloseRead();
+  const std::optional<int> status = WaitFor(pid);
+  if (!status) return out;
+  out.exited = WIFEXITED(*status);
+  out.status = out.exited ? WEXITSTATUS(*status) : (WIFSIGNALED(*status) ? WTERMSIG(*status) : -1);
+  return out;
+}
 
 int RunCommandLine(const std::string& commandLine) {
   std::string sh = "/bin/sh", dashC = "-c", cmd = commandLine;

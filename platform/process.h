@@ -23,6 +23,22 @@ std::string ShellQuote(std::string_view text);
 // status, or -1 when it could not be started.
 int RunCommandLine(const std::string& commandLine);
 
+// What a command printed as its first line, and how it ended.
+struct CommandLineOutput {
+  bool started = false;  // false: /bin/sh could not be started
+  bool exited = false;   // false: ended by a signal (`status` is the signal)
+  int status = -1;       // exit status, or the signal that ended it
+  bool tooLong = false;  // the first line ran past the limit (`line` is then empty)
+  std::string line;      // without its line end (LF, or CR LF)
+};
+
+// Runs a command line through /bin/sh -c and keeps the first line of its
+// standard output, which goes through a pipe, never a file; standard input
+// and standard error stay the user's, so that the command can ask and tell.
+// The first line may have at most `longest` bytes; the rest of the output
+// is read and dropped.
+CommandLineOutput RunCommandForLine(const std::string& commandLine, size_t longest);
+
 // Starts `program` without arguments (looked up on PATH) and waits for it.
 // Returns its exit status, or -1 when it could not be started.
 int RunProgram(const std::string& program);

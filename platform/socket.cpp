@@ -211,4 +211,13 @@ int LocalHostName(std::string& name) {
   return 0;
 }
 
+std::string AddressText(const SocketAddress& address) {
+  char host[NI_MAXHOST];
+  char port[NI_MAXSERV];
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(address.bytes.data()), address.length, host, sizeof host, port,
+                  sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return {};
+  return std::string(host) + " port " + port;
+}
+
 }  // namespace quillo

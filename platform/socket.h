@@ -49,6 +49,10 @@ bool DottedIPv4Address(const std::string& text, int port, SocketAddress& out);
 // order. Empty when the name cannot be resolved.
 std::vector<SocketAddress> ResolveStreamHost(const std::string& host, int port);
 
+// The numeric address and port of `address` ("192.0.2.1 port 110",
+// "2001:db8::1 port 995"); "" when it cannot be written.
+std::string AddressText(const SocketAddress& address);
+
 enum class ConnectStatus { kConnected, kSocketFailed, kConnectFailed, kTimedOut };
 
 struct ConnectResult {

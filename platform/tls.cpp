@@ -83,6 +83,7 @@ void TlsChannel::End(const SocketHandle& socket) {
 }
 
 bool TlsChannel::Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason) {
+  certificate_ = TlsCertificate{};
   const NewSession make = SessionMaker();
   if (!make) {
     reason = "this build of Quillo has no TLS";
@@ -95,7 +96,9 @@ bool TlsChannel::Start(const SocketHandle& socket, const TlsPeer& peer, std::str
     reason = "cannot set up TLS: out of memory";
     return false;
   }
-  if (!state->session->Start(socket, peer, reason)) return false;
+  const bool started = state->session->Start(socket, peer, reason);
+  certificate_ = state->session->Certificate();
+  if (!started) return false;
   state->established = true;
   state_ = std::move(state);
   return true;

@@ -28,6 +28,15 @@ struct TlsPeer {
   int timeoutSeconds = 0;  // for the whole handshake; 0 waits for ever
 };
 
+// What the server's certificate says, for a user checking the settings.
+struct TlsCertificate {
+  bool seen = false;     // the server sent one
+  std::string subject;   // "CN=pop.example.jp,O=Example" (RFC 2253 order)
+  std::string issuer;
+  std::string expires;   // "Jan  8 03:00:00 2027 GMT"
+  bool trusted = false;  // its chain and its name were accepted
+};
+
 // One TLS session over a socket it does not own. Ends (without waiting for
 // the peer) when closed, replaced or destroyed.
 class TlsChannel {
@@ -54,6 +63,9 @@ class TlsChannel {
 
   // The protocol version and cipher agreed, for the log ("TLSv1.3 ...").
   std::string Description() const;
+  // The server's certificate of the last Start, whether or not it was
+  // accepted.
+  const TlsCertificate& Certificate() const { return certificate_; }
 
   // As ReceiveSome: the count, 0 when the peer ended the session or the
   // connection, kSocketFailed or kSocketTimedOut.
@@ -64,6 +76,7 @@ class TlsChannel {
  private:
   struct State;
   std::unique_ptr<State> state_;
+  TlsCertificate certificate_;
 };
 
 }  // namespace quillo

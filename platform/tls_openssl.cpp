@@ -124,12 +124,52 @@ bool BindHost(SSL* ssl, const std::string& host, std::string& reason) {
   return bound;
 }
 
+// One X509 name as text ("CN=...,O=...").
+std::string NameText(const X509_NAME* name) {
+  BIO* out = BIO_new(BIO_s_mem());
+  if (!out) return {};
+  X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(out, &data);
+  std::string text = size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
+  BIO_free(out);
+  return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+  BIO* out = BIO_new(BIO_s_mem());
+  if (!out) return {};
+  ASN1_TIME_print(out, time);
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(out, &data);
+  std::string text = size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
+  BIO_free(out);
+  return text;
+}
+
+// Called for every certificate of the chain as it is checked: the server's
+// own one is noted, accepted or not, so that a refused certificate can still
+// be described. The library's verdict stands.
+int NoteCertificate(int preverified, X509_STORE_CTX* store) {
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* certificate = ssl ? static_cast<TlsCertificate*>(SSL_get_app_data(ssl)) : nullptr;
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  if (certificate && leaf && !certificate->seen) {
+    certificate->seen = true;
+    certificate->subject = NameText(X509_get_subject_name(leaf));
+    certificate->issuer = NameText(X509_get_issuer_name(leaf));
+    certificate->expires = TimeText(X509_get0_notAfter(leaf));
+  }
+  return preverified;
+}
+
 class OpenSslSession : public TlsSession {
  public:
   explicit OpenSslSession(const TlsSocketCalls& calls) : calls_(calls) {}
   bool Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason) override;
   void End(const SocketHandle& socket) override;
   std::string Description() const override;
+  TlsCertificate Certificate() const override { return certificate_; }
   long Receive(const SocketHandle& socket, char* buffer, size_t size, int timeoutSeconds) override;
   long Send(const SocketHandle& socket, std::string_view data, int timeoutSeconds) override;
 
@@ -137,6 +177,7 @@ class OpenSslSession : public TlsSession {
   bool Active() const { return state_ && state_->established; }
   TlsSocketCalls calls_;
   std::unique_ptr<State> state_;
+  TlsCertificate certificate_;
 };
 
 void OpenSslSession::End(const SocketHandle& socket) {
@@ -152,6 +193,7 @@ void OpenSslSession::End(const SocketHandle& socket) {
 
 bool OpenSslSession::Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason) {
   ERR_clear_error();
+  certificate_ = TlsCertificate{};
   auto state = std::make_unique<State>();
   state->calls = calls_;
   state->ctx.reset(SSL_CTX_new(TLS_client_method()));
@@ -178,6 +220,8 @@ bool OpenSslSession::Start(const SocketHandle& socket, const TlsPeer& peer, std:
   }
   SSL* ssl = state->ssl.get();
   SSL_set_bio(ssl, state->incoming, state->outgoing);
+  SSL_set_app_data(ssl, &certificate_);
+  SSL_set_verify(ssl, SSL_VERIFY_PEER, NoteCertificate);
   if (!BindHost(ssl, peer.host, reason)) return false;
   SSL_set_connect_state(ssl);
 
@@ -214,6 +258,7 @@ bool OpenSslSession::Start(const SocketHandle& socket, const TlsPeer& peer, std:
     return false;
   }
   state->established = true;
+  certificate_.trusted = certificate_.seen;
   state_ = std::move(state);
   return true;
 }

@@ -20,6 +20,8 @@ class TlsSession {
   virtual bool Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason) = 0;
   virtual void End(const SocketHandle& socket) = 0;
   virtual std::string Description() const = 0;
+  // The server's certificate as the last Start saw it.
+  virtual TlsCertificate Certificate() const = 0;
   virtual long Receive(const SocketHandle& socket, char* buffer, size_t size, int timeoutSeconds) = 0;
   virtual long Send(const SocketHandle& socket, std::string_view data, int timeoutSeconds) = 0;
 };
