@@ -1,6 +1,7 @@
 #include "app/dispatch.h"
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "app/options.h"
@@ -8,6 +9,7 @@
 #include "compose/follow_up.h"
 #include "compose/outbox.h"
 #include "console/address_book.h"
+#include "console/credentials.h"
 #include "console/folder_prompts.h"
 #include "console/line_input.h"
 #include "platform/output.h"
@@ -36,11 +38,6 @@ bool RefusedWithoutNetwork(const char* cannot) {
   return true;
 }
 
-// A password typed once stays in the settings for the rest of the run.
-void AskPasswordIfEmpty() {
-  if (GetSettings().passwd.empty()) PromptPassword();
-}
-
 void SendJob() {
   WriteOut("Send mail\n");
   SendOutbox(LocalHostName());
@@ -48,8 +45,7 @@ void SendJob() {
 
 void ReceiveJob() {
   WriteOut("Get mail\n");
-  AskPasswordIfEmpty();
-  ReceiveMail(GetSettings().passwd, "inbox");
+  if (const std::optional<std::string> secret = ObtainSecret(Account::kPop)) ReceiveMail(*secret, "inbox");
 }
 
 void AskSendTo(JobOptions& job) {
@@ -107,15 +103,16 @@ void FollowUpJob() {
 
 void HeaderListJob() {
   // Without a network the cached list is shown, and no password is needed.
-  if (!GetJobOptions().networkUnavailable) AskPasswordIfEmpty();
+  std::optional<std::string> secret = std::string();
+  if (!GetJobOptions().networkUnavailable) secret = ObtainSecret(Account::kPop);
+  if (!secret) return;
   const JobOptions& job = GetJobOptions();
-  ShowServerHeaders(GetSettings().passwd, job.headerFileGiven, job.targetFile);
+  ShowServerHeaders(*secret, job.headerFileGiven, job.targetFile);
 }
 
 void UnloadJob() {
   WriteOut("Unload mail\n");
-  AskPasswordIfEmpty();
-  UnloadMail(GetSettings().passwd);
+  if (const std::optional<std::string> secret = ObtainSecret(Account::kPop)) UnloadMail(*secret);
 }
 
 }  // namespace

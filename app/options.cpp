@@ -19,7 +19,8 @@ constexpr const char* kUsage =
     "usage5>quillo [-e{0|1}] -f <forrow-orginal-file>\r\n"
     "usage6>quillo [-t <target-folder>] -m <target-file>\r\n"
     "usage7>quillo [-t <target-folder>] [-o] [-/] -l\r\n"
-    "usage8>quillo [-p <password>] [-e{0|1}]\r\n";
+    "usage8>quillo [-p <password>] [-e{0|1}]\r\n"
+    "usage9>quillo [-p <password>] --check\r\n";
 
 bool IsOptionStart(char c) { return c == '-' || c == '/'; }
 
@@ -94,6 +95,8 @@ ParseResult ParseOptions(int argc, char** argv, void (*importMime)(const std::st
     if (EqualsIgnoreCase(word, "p")) {
       if (!hasNext) return Fail("\r\nPassword error!\r\n");
       settings.passwd = Capped(argv[++i], cap::kPasswd);
+      // Typed for this run: it wins over the command of the settings.
+      settings.passwdcmd.clear();
     } else if (!word.empty() && (word[0] == 'e' || word[0] == 'E')) {
       if (word.size() < 2 || (word[1] != '0' && word[1] != '1')) return Fail("\r\nEdit Frag Error!\r\n");
       job.skipEditDialog = static_cast<int>(DecimalValue(word.substr(1)));

@@ -19,9 +19,6 @@ bool HelpRequested(int argc, char** argv);
 // through `importMime` and ends the parse with kExitSuccess.
 ParseResult ParseOptions(int argc, char** argv, void (*importMime)(const std::string& file));
 
-// Shows the POP3 host and login and reads the password, masked.
-void PromptPassword();
-
 // The whole program: returns the exit status.
 int RunQuillo(int argc, char** argv);
 

@@ -1,6 +1,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/check.h"
 #include "app/dispatch.h"
 #include "app/menu.h"
 #include "app/options.h"
@@ -20,14 +21,6 @@
 #include "store/move.h"
 
 namespace quillo {
-
-void PromptPassword() {
-  Settings& s = GetSettings();
-  PrintOut("Login Host & Name : %s(%s)\n", s.POPserver.c_str(), s.POPLogin.c_str());
-  WriteOut("Password:");
-  s.passwd.clear();
-  LineInput(s.passwd, cap::kPasswd - 1, ' ', true);
-}
 
 namespace {
 
@@ -66,9 +59,9 @@ bool OpenPrivateTemporaryDirectory() {
   return false;
 }
 
-bool VersionRequested(int argc, char** argv) {
+bool Requested(int argc, char** argv, std::string_view option) {
   for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--version") return true;
+    if (std::string_view(argv[i]) == option) return true;
   }
   return false;
 }
@@ -83,7 +76,7 @@ int RunQuillo(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
-  if (VersionRequested(argc, argv)) {
+  if (Requested(argc, argv, "--version")) {
     PrintOut("quillo %s\n", kVersion);
     return 0;
   }
@@ -108,6 +101,11 @@ int RunQuillo(int argc, char** argv) {
 
   job.networkUnavailable = NetProbe() & 0xFF;
   if (job.networkUnavailable) WriteErr("\r\nNetwork Driver not detect!\r\n");
+  if (Requested(argc, argv, "--check")) {
+    const int status = job.networkUnavailable ? 1 : CheckServers();
+    FlushOut();
+    return status;
+  }
 
   if (job.jobGiven) {
     WriteOut("\n");

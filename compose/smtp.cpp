@@ -1,10 +1,14 @@
 #include "compose/smtp.h"
 
+#include <optional>
+
 #include "compose/message_lines.h"
 #include "compose/outbox.h"
 #include "compose/prepare_send.h"
 #include "compose/smtp_session.h"
 #include "compose/wire_form.h"
+#include "console/credentials.h"
+#include "encoding/jis.h"
 #include "platform/output.h"
 #include "platform/run_directory.h"
 #include "platform/strings.h"
@@ -96,6 +100,50 @@ int SmtpTransaction(const RecipientList& recipients, const OutgoingMessage& mess
   return 0;
 }
 
+bool OpenSmtpConnection(const std::string& secret, std::string& localHostName, std::vector<std::string>* extensions) {
+  const Settings& s = GetSettings();
+  int port = GetService("smtp", "tcp");
+  if (port < 0) port = kSmtpPort;
+  if (s.SMTPtls == TlsMode::kImplicit) port = kSmtpsPort;
+  if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
+    WriteErr("myhostname getting error!\a\n");
+    return false;
+  }
+  const HostPort server = SmtpEndpoint(port);
+  if (NetOpen(server.host, server.port) != 1) {
+    // Without the key the POP3 server's setting names another port.
+    const std::string tried = s.smtpServerGiven ? s.SMTPserver : JoinHostPort(server);
+    PrintErr("SMTPserver(%s) connect error!\a\n", tried.c_str());
+    return false;
+  }
+  if (!SecureSmtpAtOnce(server.host)) return false;
+  if (!ReplyIs("220")) {
+    PrintErr("SMTPserver(%s) responce error!\a\n", s.SMTPserver.c_str());
+    NetClose();
+    return false;
+  }
+  PrintOut("Login SMTPserver(%s)\n", s.SMTPserver.c_str());
+  return OpenSmtpSession(server, localHostName, secret, extensions);
+}
+
+// TLS asked for in a build without it; false after saying so.
+bool SmtpTlsUsable() {
+  const TlsMode tls = GetSettings().SMTPtls;
+  return tls == TlsMode::kNone || NetTlsUsable(std::string("SMTPtls=") + TlsModeName(tls));
+}
+
+ServerCheck CheckSmtpServer(const std::string& secret) {
+  ServerCheck check;
+  check.loginAsked = GetSettings().SMTPauth != SmtpAuth::kNone;
+  std::string localHostName;
+  const bool ready = SmtpTlsUsable() && OpenSmtpConnection(secret, localHostName, &check.capabilities);
+  NoteConnection(check);
+  if (!ready) return check;
+  check.loggedIn = true;
+  QuitAndClose();
+  return check;
+}
+
 int DeliverMessage(const std::string& path, std::string& localHostName) {
   if (NetHostName(localHostName, kHostNameBytes + 1) < 0) {
     WriteErr("myhostname getting error!\a\n");
@@ -112,31 +160,14 @@ int DeliverMessage(const std::string& path, std::string& localHostName) {
   }
 
   const Settings& s = GetSettings();
-  if (s.SMTPtls != TlsMode::kNone && !NetTlsUsable(std::string("SMTPtls=") + TlsModeName(s.SMTPtls))) return 0;
+  if (!SmtpTlsUsable()) return 0;
   // Everything the message needs is read before the connection: a missing
   // file stops the send with nothing said to the server.
   OutgoingMessage message;
   if (BuildOutgoingMessage(path, stamp, message) == 0) return 0;
-  AskSmtpPasswordIfNeeded();
-  int port = GetService("smtp", "tcp");
-  if (port < 0) port = kSmtpPort;
-  if (s.SMTPtls == TlsMode::kImplicit) port = kSmtpsPort;
-  const HostPort server = SmtpEndpoint(port);
-  if (NetOpen(server.host, server.port) != 1) {
-    // Without the key the POP3 server's setting names another port.
-    const std::string tried = s.smtpServerGiven ? s.SMTPserver : JoinHostPort(server);
-    PrintErr("SMTPserver(%s) connect error!\a\n", tried.c_str());
-    return 0;
-  }
-  if (!SecureSmtpAtOnce(server.host)) return 0;
-  if (!ReplyIs("220")) {
-    PrintErr("SMTPserver(%s) responce error!\a\n", s.SMTPserver.c_str());
-    NetClose();
-    return 0;
-  }
-  PrintOut("Login SMTPserver(%s)\n", s.SMTPserver.c_str());
-
-  if (!OpenSmtpSession(server.host, localHostName)) return 0;
+  std::optional<std::string> secret = std::string();
+  if (s.SMTPauth != SmtpAuth::kNone) secret = ObtainSecret(Account::kSmtp);
+  if (!secret || !OpenSmtpConnection(*secret, localHostName)) return 0;
   if (SmtpTransaction(recipients, message) == 1) FileSentMessage(path, "inbox", message.filed);
   NetSendLine("QUIT\r\n");
   if (!AnyReply()) WriteErr("SMTP error!(QUIT)\a\n");

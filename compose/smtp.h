@@ -3,9 +3,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "compose/prepare_send.h"
 #include "compose/wire_form.h"
+#include "net/server_check.h"
 #include "net/transport.h"
 
 namespace quillo {
@@ -30,6 +32,18 @@ std::string SendFilePath();
 // conversation was held (whatever the server made of the message), 0 when
 // the check, the rewrite of the outbox file, reading an attached file, the connection, TLS, the greeting, HELO (EHLO) or AUTH failed.
 int DeliverMessage(const std::string& path, std::string& localHostName);
+
+// Connects to the SMTP server, secures the connection and logs in as
+// SMTPtls and SMTPauth ask, with `secret` (the password or access token).
+// True when the server waits for MAIL FROM; on failure the connection has
+// been closed and why said. `localHostName` receives the name sent with
+// HELO (EHLO); with `extensions`, EHLO is sent and its extension lines are
+// left there.
+bool OpenSmtpConnection(const std::string& secret, std::string& localHostName,
+                        std::vector<std::string>* extensions = nullptr);
+
+// Connects and logs in as a send job does, then QUIT: no mail is sent.
+ServerCheck CheckSmtpServer(const std::string& secret);
 
 // MAIL FROM, one RCPT TO per recipient, DATA and the message. Returns 1 when
 // the server accepted the message, 0 when it refused a step.

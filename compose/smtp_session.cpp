@@ -1,6 +1,7 @@
 #include "compose/smtp_session.h"
 
-#include "console/line_input.h"
+#include "encoding/base64.h"
+#include "encoding/sasl.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "settings/settings.h"
@@ -14,21 +15,7 @@ constexpr const char* kMask = "****";
 
 std::string WithoutLineEnd(std::string_view line) { return std::string(WithoutLineEnds(line)); }
 
-// Sends a line that carries credentials: the log shows `shown` in its place.
-void SendSecret(const std::string& shown, const std::string& line) {
-  LogLine("S:" + shown);
-  LogSwitch(false);
-  NetSendLine("%s\r\n", line.c_str());
-  LogSwitch(true);
-}
-
-bool SecureSmtp(const std::string& host) {
-  std::string reason;
-  if (NetStartTls(host, reason)) return true;
-  PrintErr("SMTPserver(%s) TLS error!(%s)\a\n", GetSettings().SMTPserver.c_str(), SanitizeForConsole(reason).c_str());
-  NetClose();
-  return false;
-}
+bool SecureSmtp(const std::string& host) { return NetSecureOrClose("SMTPserver", GetSettings().SMTPserver, host); }
 
 // EHLO; the extension lines of its reply into `extensions`.
 bool Ehlo(const std::string& localHostName, std::vector<std::string>& extensions) {
@@ -85,38 +72,74 @@ bool StartTlsUpgrade(const std::string& host, const std::string& localHostName, 
   return true;
 }
 
-// AUTH PLAIN or AUTH LOGIN. The reply that ended it in `reply`.
-bool Authenticate(SmtpAuth mechanism, SmtpReply& reply) {
-  const std::string& user = SmtpLoginName();
-  const std::string& password = SmtpPassword();
-  if (mechanism == SmtpAuth::kPlain) {
-    SendSecret("AUTH PLAIN " + std::string(kMask),
-               "AUTH PLAIN " + EncodeBase64(std::string(1, '\0') + user + '\0' + password));
-    reply = ReadSmtpReply("235");
-    return reply.ok;
+// The longest AUTH command with its initial response that goes out as one
+// line (the SMTP command line limit); a longer one waits for the "334".
+constexpr size_t kLongestAuthLine = 510;
+
+// A "334" challenge of a refused OAuth2 token: the mechanism's
+// acknowledgement ends the exchange, whose last reply then replaces
+// `reply`. The challenge decoded, for the user.
+std::string AnswerErrorChallenge(std::string_view mechanism, SmtpReply& reply) {
+  const std::string text = SaslChallengeText(reply.last.size() > 4 ? reply.last.substr(4) : std::string());
+  NetSendLine("%s\r\n", EncodeBase64(SaslErrorAcknowledgement(mechanism)).c_str());
+  reply = ReadSmtpReply("235");
+  return text;
+}
+
+// AUTH with a mechanism of one client message (PLAIN, XOAUTH2,
+// OAUTHBEARER): with the initial response when the line stays short, else
+// after the server's "334".
+bool AuthenticateOnce(std::string_view mechanism, const std::string& message, SmtpReply& reply,
+                      std::string& challenge) {
+  const std::string command = "AUTH " + std::string(mechanism);
+  const std::string response = EncodeBase64(message);
+  if (command.size() + 1 + response.size() <= kLongestAuthLine) {
+    NetSendSecretLine(command + " " + kMask, command + " " + response);
+  } else {
+    NetSendLine("%s\r\n", command.c_str());
+    reply = ReadSmtpReply("334");
+    if (!reply.ok) return false;
+    NetSendSecretLine(kMask, response);
   }
+  reply = ReadSmtpReply("235");
+  if (reply.ok) return true;
+  if (reply.last.starts_with("334")) challenge = AnswerErrorChallenge(mechanism, reply);
+  return false;
+}
+
+bool AuthenticateLogin(const std::string& user, const std::string& password, SmtpReply& reply) {
   NetSendLine("AUTH LOGIN\r\n");
   reply = ReadSmtpReply("334");
   if (!reply.ok) return false;
-  SendSecret(kMask, EncodeBase64(user));
+  NetSendSecretLine(kMask, EncodeBase64(user));
   reply = ReadSmtpReply("334");
   if (!reply.ok) return false;
-  SendSecret(kMask, EncodeBase64(password));
+  NetSendSecretLine(kMask, EncodeBase64(password));
   reply = ReadSmtpReply("235");
   return reply.ok;
 }
 
-bool LogIn(const std::vector<std::string>& extensions) {
+bool LogIn(const std::vector<std::string>& extensions, const HostPort& server, const std::string& secret) {
   const Settings& s = GetSettings();
-  const char* mechanism = s.SMTPauth == SmtpAuth::kPlain ? "PLAIN" : "LOGIN";
+  const char* mechanism = SaslName(s.SMTPauth);
   if (!OffersAuth(extensions, mechanism)) {
     PrintErr("SMTPserver(%s) does not offer AUTH %s!\a\n", s.SMTPserver.c_str(), mechanism);
     QuitAndClose();
     return false;
   }
   SmtpReply reply;
-  if (Authenticate(s.SMTPauth, reply)) return true;
-  PrintErr("SMTP Login error!(%s)[%s]\a\n", SmtpLoginName().c_str(), SanitizeForConsole(reply.last).c_str());
+  std::string challenge;
+  bool accepted = false;
+  if (s.SMTPauth == SmtpAuth::kLogin) {
+    accepted = AuthenticateLogin(SmtpLoginName(), secret, reply);
+  } else {
+    const SaslCredentials credentials{SmtpLoginName(), secret, server.host, server.port};
+    accepted = AuthenticateOnce(mechanism, *SaslClientMessage(mechanism, credentials), reply, challenge);
+  }
+  if (accepted) return true;
+  PrintErr("SMTP Login error!(%s)[%s]\a\n", SanitizeForConsole(SmtpLoginName()).c_str(),
+           SanitizeForConsole(reply.last).c_str());
+  if (!challenge.empty()) PrintErr("SMTPserver said: %s\n", SanitizeForConsole(challenge).c_str());
   QuitAndClose();
   return false;
 }
@@ -149,24 +172,14 @@ void QuitAndClose() {
   NetClose();
 }
 
-void AskSmtpPasswordIfNeeded() {
-  Settings& s = GetSettings();
-  if (s.SMTPauth == SmtpAuth::kNone || !SmtpPassword().empty()) return;
-  PrintOut("Login Host & Name : %s(%s)\n", s.SMTPserver.c_str(), SmtpLoginName().c_str());
-  WriteOut("Password:");
-  const bool popAccount = s.SMTPLogin.empty();
-  std::string& field = popAccount ? s.passwd : s.SMTPpasswd;
-  field.clear();
-  LineInput(field, (popAccount ? cap::kPasswd : cap::kSMTPpasswd) - 1, ' ', true);
-}
-
 bool SecureSmtpAtOnce(const std::string& host) {
   return GetSettings().SMTPtls != TlsMode::kImplicit || SecureSmtp(host);
 }
 
-bool OpenSmtpSession(const std::string& host, const std::string& localHostName) {
+bool OpenSmtpSession(const HostPort& server, const std::string& localHostName, const std::string& secret,
+                     std::vector<std::string>* extensionsOut) {
   const Settings& s = GetSettings();
-  if (s.SMTPtls == TlsMode::kNone && s.SMTPauth == SmtpAuth::kNone) {
+  if (s.SMTPtls == TlsMode::kNone && s.SMTPauth == SmtpAuth::kNone && !extensionsOut) {
     NetSendLine("HELO %s\r\n", localHostName.c_str());
     if (ReplyIs("250")) return true;
     WriteErr("SMTP error!(HELO)\a\n");
@@ -179,8 +192,9 @@ bool OpenSmtpSession(const std::string& host, const std::string& localHostName) 
     QuitAndClose();
     return false;
   }
-  if (s.SMTPtls == TlsMode::kStartTls && !StartTlsUpgrade(host, localHostName, extensions)) return false;
-  return s.SMTPauth == SmtpAuth::kNone || LogIn(extensions);
+  if (s.SMTPtls == TlsMode::kStartTls && !StartTlsUpgrade(server.host, localHostName, extensions)) return false;
+  if (extensionsOut) *extensionsOut = extensions;
+  return s.SMTPauth == SmtpAuth::kNone || LogIn(extensions, server, secret);
 }
 
 }  // namespace quillo

@@ -27,20 +27,19 @@ bool ReplyIs(const char* code);
 // Sends QUIT, reads one reply line without judging it, and closes.
 void QuitAndClose();
 
-// Asks for the SMTP password when authentication is wanted and neither
-// SMTPpasswd nor passwd holds one. The answer stays for the rest of the run
-// (in passwd when the SMTP login is the POP3 one).
-void AskSmtpPasswordIfNeeded();
-
 // With SMTPtls=tls: the handshake right after connecting, before the
 // greeting. True when done or not wanted; on failure the connection has been
 // closed and why said.
 bool SecureSmtpAtOnce(const std::string& host);
 
 // After the greeting: HELO when neither TLS nor authentication is set, else
-// EHLO, STARTTLS with a fresh EHLO (SMTPtls=starttls), and AUTH (SMTPauth).
-// True when the server is ready for MAIL FROM; on failure the conversation
-// has been ended and why said.
-bool OpenSmtpSession(const std::string& host, const std::string& localHostName);
+// EHLO, STARTTLS with a fresh EHLO (SMTPtls=starttls), and AUTH (SMTPauth)
+// with `secret`, the password or the OAuth2 access token. True when the
+// server is ready for MAIL FROM; on failure the conversation has been ended
+// and why said. `server` is where the connection went (OAUTHBEARER names
+// it); with `extensions` EHLO is sent whatever the settings, and the
+// extension lines of its last reply are left there.
+bool OpenSmtpSession(const HostPort& server, const std::string& localHostName, const std::string& secret,
+                     std::vector<std::string>* extensions = nullptr);
 
 }  // namespace quillo

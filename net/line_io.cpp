@@ -188,6 +188,13 @@ int NetSendLine(const char* fmt, ...) {
   return 0;
 }
 
+void NetSendSecretLine(std::string_view shown, std::string_view line) {
+  LogLine("S:" + std::string(shown));
+  std::string text(line);
+  text += "\r\n";
+  SendText(text);
+}
+
 int NetSendBuffered(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);

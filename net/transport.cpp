@@ -6,6 +6,7 @@
 
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/strings.h"
 #include "settings/settings.h"
 
 namespace quillo {
@@ -111,7 +112,8 @@ static void ReportConnectFailure(const ConnectResult& result, const std::string&
 }
 
 static void ForgetEarlierConnection(NetSession& session) {
-  session.tls.Close();
+  // The certificate of an earlier connection goes too.
+  session.tls = TlsChannel();
   session.sock.Close();
   session.recvPos = 0;
   session.recvCount = 0;
@@ -119,6 +121,8 @@ static void ForgetEarlierConnection(NetSession& session) {
   session.sendFailed = false;
   session.outOfStep = false;
   session.lineOpen = false;
+  session.peerAddress.clear();
+  session.tlsDescription.clear();
 }
 
 int NetOpen(const std::string& hostname, int portNum) {
@@ -137,7 +141,9 @@ int NetOpen(const std::string& hostname, int portNum) {
   ConnectResult result;
   for (const SocketAddress& address : addresses) {
     result = ConnectStream(address, GetSettings().timeout);
-    if (result.status == ConnectStatus::kConnected) break;
+    if (result.status != ConnectStatus::kConnected) continue;
+    session.peerAddress = AddressText(address);
+    break;
   }
   if (result.status != ConnectStatus::kConnected) {
     ReportConnectFailure(result, hostname);
@@ -182,8 +188,18 @@ int NetStartTls(const std::string& host, std::string& reason) {
   }
   TlsPeer peer{host, GetSettings().cafile, GetSettings().timeout};
   if (!session.tls.Start(session.sock, peer, reason)) return 0;
-  LogPrintf("TLS:%s", session.tls.Description().c_str());
+  session.tlsDescription = session.tls.Description();
+  LogPrintf("TLS:%s", session.tlsDescription.c_str());
   return 1;
+}
+
+bool NetSecureOrClose(const char* setting, const std::string& server, const std::string& host) {
+  std::string reason;
+  if (NetStartTls(host, reason)) return true;
+  // The reason may quote the server's certificate.
+  PrintErr("%s(%s) TLS error!(%s)\a\n", setting, server.c_str(), SanitizeForConsole(reason).c_str());
+  NetClose();
+  return false;
 }
 
 int NetHostName(std::string& name, size_t size) {

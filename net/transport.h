@@ -42,6 +42,10 @@ struct NetSession {
   // its CR LF (a piece cut short or ended by NUL keeps the line open).
   bool lineOpen = false;
   long long lineDeadlineMs = 0;  // steady clock
+  // The address and port connected to ("127.0.0.1 port 110"), and the TLS
+  // version and cipher once secured; both kept after the connection closes.
+  std::string peerAddress;
+  std::string tlsDescription;
 };
 
 // The one NetSession of the process.
@@ -104,6 +108,11 @@ bool NetTlsUsable(const std::string& setting);
 // of no further use.
 int NetStartTls(const std::string& host, std::string& reason);
 
+// NetStartTls for a job: on failure prints "<setting>(<server>) TLS
+// error!(<reason>)" with `setting` the server's key ("POPserver") and closes
+// the connection. True when secured.
+bool NetSecureOrClose(const char* setting, const std::string& server, const std::string& host);
+
 // Reads one line piece into `buffer` (`capacity` bytes, normally 1000) and
 // terminates it. Returns:
 //  - the length without the LF for a line ending in CR LF (buffer keeps CR LF);
@@ -140,6 +149,10 @@ void NetAbandon();
 // Formats a command (it carries its own CR LF), logs it as "S:" and sends it at
 // once. 0.
 int NetSendLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Sends `line` and CR LF at once, a line that carries credentials: the log
+// shows "S:" and `shown` in its place.
+void NetSendSecretLine(std::string_view shown, std::string_view line);
 
 // Formats bulk text and gathers it, sending up to 1000 characters at a time;
 // an empty text sends what is gathered. Nothing is logged. 0.

@@ -1,6 +1,8 @@
 #include "pop/conversation.h"
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "net/transport.h"
 #include "platform/output.h"
@@ -14,41 +16,15 @@ namespace {
 
 constexpr int kDefaultPop3Port = 110;
 constexpr int kDefaultPop3sPort = 995;
-// A capability list longer than this is not a server worth waiting for.
-constexpr int kMaxCapabilityLines = 200;
 
-// Secures the connection; on failure says why and closes it.
-bool SecurePop(const std::string& host) {
-  std::string reason;
-  if (NetStartTls(host, reason)) return true;
-  // The reason may quote the server's certificate.
-  PrintErr("POPserver(%s) TLS error!(%s)\a\n", GetSettings().POPserver.c_str(), SanitizeForConsole(reason).c_str());
-  NetClose();
-  return false;
-}
-
-// CAPA: true when the server lists STLS. The whole list is read, so that
-// the next reply is the next command's.
-bool OffersStls() {
-  std::string line;
-  NetSendLine("CAPA\r\n");
-  if (!PopReadReply(line)) return false;
-  bool offered = false;
-  for (int lines = 0; lines < kMaxCapabilityLines; ++lines) {
-    if (NetRecvWholeLine(line) <= 0) return false;
-    std::string_view word = WithoutLineEnds(line);
-    if (word == ".") return offered;
-    word = word.substr(0, word.find(' '));
-    if (EqualsIgnoreCase(word, "STLS")) offered = true;
-  }
-  return false;
-}
+bool SecurePop(const std::string& host) { return NetSecureOrClose("POPserver", GetSettings().POPserver, host); }
 
 // STLS (only to a server that offers it) and the handshake. On failure the
 // conversation has been ended and why said.
 bool UpgradePop(const std::string& host) {
   const Settings& settings = GetSettings();
-  if (!OffersStls()) {
+  const std::optional<PopCapabilities> capabilities = ReadPopCapabilities();
+  if (!capabilities || !HasCapability(*capabilities, "STLS")) {
     PrintErr("POPserver(%s) does not offer STLS!\a\n", settings.POPserver.c_str());
     PopQuit();
     return false;
@@ -63,11 +39,35 @@ bool UpgradePop(const std::string& host) {
   return SecurePop(host);
 }
 
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+// The SASL login POPauth asks for, once the server has said it offers it.
+bool SaslLogIn(const std::optional<PopCapabilities>& capabilities, const HostPort& server,
+               const std::string& secret) {
+  const Settings& settings = GetSettings();
+  const char* mechanism = SaslName(settings.POPauth);
+  const std::vector<std::string> methods = capabilities ? SaslMethods(*capabilities) : std::vector<std::string>{};
+  bool offered = false;
+  for (const std::string& method : methods) offered = offered || EqualsIgnoreCase(method, mechanism);
+  if (!offered) {
+    const std::string listed = !capabilities ? "no CAPA" : methods.empty() ? "no SASL methods" : Joined(methods);
+    PrintErr("POPserver(%s) does not offer SASL %s!(it lists: %s)\a\n", settings.POPserver.c_str(), mechanism,
+             SanitizeForConsole(listed).c_str());
+    return false;
+  }
+  const SaslCredentials credentials{settings.POPLogin, secret, server.host, server.port};
+  return PopSaslLogin(mechanism, credentials) == 1;
+}
+
 }  // namespace
 
 void ReportCannotConnect() { PrintErr("connect error to POP server!(%s)\a\n", GetSettings().POPserver.c_str()); }
 
-PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort) {
+PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort, PopCapabilities* capabilities) {
   const Settings& settings = GetSettings();
   const TlsMode tls = settings.POPtls;
   if (tls != TlsMode::kNone && !NetTlsUsable(std::string("POPtls=") + TlsModeName(tls))) return PopOpening::kNoGreeting;
@@ -87,7 +87,13 @@ PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort)
     return PopOpening::kNoGreeting;
   }
   if (tls == TlsMode::kStartTls && !UpgradePop(server.host)) return PopOpening::kNoGreeting;
-  if (!PopLogin(settings.POPLogin, password)) {
+  // Asked afresh after STLS: what a server said before TLS counts no more.
+  std::optional<PopCapabilities> listed;
+  if (settings.POPauth != PopAuth::kUser || capabilities) listed = ReadPopCapabilities();
+  if (capabilities) *capabilities = listed.value_or(PopCapabilities{});
+  const bool loggedIn = settings.POPauth == PopAuth::kUser ? PopLogin(settings.POPLogin, password) == 1
+                                                           : SaslLogIn(listed, server, password);
+  if (!loggedIn) {
     PopQuit();
     return PopOpening::kLoginFailed;
   }
@@ -107,6 +113,18 @@ bool PopConversationOpened(const std::string& password, bool lookUpSmtpPort) {
       return false;
   }
   return false;
+}
+
+ServerCheck CheckPopServer(const std::string& password) {
+  ServerCheck check;
+  const PopOpening opening = OpenPopConversation(password, false, &check.capabilities);
+  NoteConnection(check);
+  if (opening == PopOpening::kCannotConnect) ReportCannotConnect();
+  if (opening != PopOpening::kOpened) return check;
+  check.loggedIn = true;
+  check.messages = PopStat();
+  PopQuit();
+  return check;
 }
 
 }  // namespace quillo

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "net/server_check.h"
+#include "pop/pop_auth.h"
+
 namespace quillo {
 
 // kNoGreeting also stands for a server that could not be spoken to securely
@@ -17,7 +20,12 @@ enum class PopOpening { kOpened, kCannotConnect, kNoGreeting, kLoginFailed };
 // failure but the connection's own ("connect error ..." differs per job);
 // after a failed login QUIT has been sent and the connection closed.
 // `lookUpSmtpPort`: the receive jobs look both ports up, the unload only POP3.
-PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort);
+// POPauth chooses the login: USER and PASS, or AUTH with a SASL method the
+// server lists in its CAPA (asked after STLS, when the connection is
+// secure). With `capabilities` CAPA is asked whatever the method, and its
+// list (empty when refused) is left there.
+PopOpening OpenPopConversation(const std::string& password, bool lookUpSmtpPort,
+                               PopCapabilities* capabilities = nullptr);
 
 // "connect error to POP server!(%s)\a\n" with the server setting.
 void ReportCannotConnect();
@@ -25,5 +33,9 @@ void ReportCannotConnect();
 // OpenPopConversation for the jobs that simply end when it fails: true when
 // the conversation is open, false after every failure has been reported.
 bool PopConversationOpened(const std::string& password, bool lookUpSmtpPort);
+
+// Opens a conversation as the receive jobs do, with CAPA asked whatever the
+// login, then STAT and QUIT: nothing on the server changes.
+ServerCheck CheckPopServer(const std::string& password);
 
 }  // namespace quillo

@@ -14,7 +14,8 @@ const std::string kUsage =
     "usage5>quillo [-e{0|1}] -f <forrow-orginal-file>\r\n"
     "usage6>quillo [-t <target-folder>] -m <target-file>\r\n"
     "usage7>quillo [-t <target-folder>] [-o] [-/] -l\r\n"
-    "usage8>quillo [-p <password>] [-e{0|1}]\r\n";
+    "usage8>quillo [-p <password>] [-e{0|1}]\r\n"
+    "usage9>quillo [-p <password>] --check\r\n";
 
 TEST(StartupHelp, EveryHelpSpellingPrintsUsageEvenWithoutSettings) {
   Sandbox box;  // no quillo.ini anywhere

@@ -132,7 +132,7 @@ bool Exited(pid_t pid) {
 
 bool DovecotInstalled() { return ::access(kDovecotProgram, X_OK) == 0; }
 
-DovecotServer::DovecotServer(const DovecotTls& tls) : tls_(tls) {
+DovecotServer::DovecotServer(const DovecotTls& tls, const DovecotOauth& oauth) : tls_(tls), oauth_(oauth) {
   if (!DovecotInstalled()) {
     error_ = "dovecot is not installed";
     return;
@@ -193,6 +193,16 @@ std::string DovecotServer::SslText() const {
          "\nssl_min_protocol = TLSv1.2\n";
 }
 
+std::string DovecotServer::AuthText() const {
+  const std::string passwords = "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " + dir_ + "/passwd\n}\n";
+  if (oauth_.introspectionUrl.empty()) return "auth_mechanisms = plain\n" + passwords;
+  WriteAll(dir_ + "/oauth2.conf", "introspection_mode = post\nintrospection_url = " + oauth_.introspectionUrl +
+                                       "\nusername_attribute = username\nactive_attribute = active\n"
+                                       "active_value = true\n");
+  return "auth_mechanisms = plain xoauth2 oauthbearer\n" + passwords +
+         "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + dir_ + "/oauth2.conf\n}\n";
+}
+
 std::string DovecotServer::ConfigText() const {
   const bool root = ::geteuid() == 0;
   std::string internalUser = "dovecot", loginUser = "dovenull", internalGroup = "dovecot";
@@ -211,7 +221,7 @@ std::string DovecotServer::ConfigText() const {
     << "listen = 127.0.0.1\n"
     << SslText()
     << "disable_plaintext_auth = no\n"
-    << "auth_mechanisms = plain\n"
+    << AuthText()
     // Wrong passwords are answered at once.
     << "auth_failure_delay = 0\n"
     << "mail_location = maildir:" << dir_ << "/home/Maildir\n"
@@ -232,7 +242,6 @@ std::string DovecotServer::ConfigText() const {
     << "}\n"
     << (root ? "service auth {\n  user = root\n}\n"
              : "service anvil {\n  chroot =\n}\nservice auth-worker {\n  user = $default_internal_user\n}\n")
-    << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << dir_ << "/passwd\n}\n"
     << "userdb {\n  driver = static\n  args = uid=" << mailUid_ << " gid=" << mailGid_ << " home=" << dir_
     << "/home\n}\n";
   return c.str();

@@ -21,6 +21,13 @@ struct DovecotTls {
   std::string keyFile;
 };
 
+// An OAuth2 password database for a DovecotServer: XOAUTH2 and OAUTHBEARER
+// logins are checked against this token introspection endpoint (a POST of
+// the token). Empty: PLAIN logins against the password file only.
+struct DovecotOauth {
+  std::string introspectionUrl;
+};
+
 class DovecotServer {
  public:
   static constexpr const char* kUser = "user";
@@ -28,7 +35,7 @@ class DovecotServer {
 
   // With `tls` the server runs with ssl = required: its plain port offers
   // STLS, and a second port speaks TLS from the first byte.
-  explicit DovecotServer(const DovecotTls& tls = {});
+  explicit DovecotServer(const DovecotTls& tls = {}, const DovecotOauth& oauth = {});
   ~DovecotServer();
   DovecotServer(const DovecotServer&) = delete;
   DovecotServer& operator=(const DovecotServer&) = delete;
@@ -75,8 +82,10 @@ class DovecotServer {
   void Stop();
   std::string ConfigText() const;
   std::string SslText() const;
+  std::string AuthText() const;
 
   DovecotTls tls_;
+  DovecotOauth oauth_;
   std::string dir_;
   std::string error_;
   int port_ = 0;

@@ -13,16 +13,20 @@ Options (none: plain SMTP without authentication):
   --starttls CERT KEY   offer STARTTLS and refuse mail without it
   --tls CERT KEY        TLS from the first byte
   --auth USER PASSWORD  offer AUTH PLAIN and LOGIN and refuse mail without it
+  --oauth USER TOKEN    offer AUTH XOAUTH2 and OAUTHBEARER (only) and refuse
+                        mail without it; a wrong token gets the error
+                        challenge of RFC 7628 before the 535 reply
 
 Usage: smtp_capture.py DIR [LIFETIME] [options]
 """
 
 import argparse
 import asyncio
+import base64
 import os
 import ssl
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 # Lines longer than the SMTP limit must arrive intact: the tests check how the
 # client splits and ends them.
@@ -76,6 +80,62 @@ class Handler:
         return "250 OK"
 
 
+class OAuthHandler(Handler):
+    """Takes the one access token TOKEN for USER, by either mechanism."""
+
+    ERROR = b'{"status":"invalid_token","schemes":"bearer","scope":"mail"}'
+
+    def __init__(self, directory, user, token):
+        super().__init__(directory)
+        self.user = user.encode()
+        self.token = token.encode()
+
+    async def _exchange(self, server, args, parse):
+        if len(args) > 1:
+            message = base64.b64decode(args[1], validate=True)
+        else:
+            message = await server.challenge_auth("")
+            if message is MISSING:
+                return AuthResult(success=False, handled=True)
+        user, token = parse(message)
+        if user == self.user and token == self.token:
+            return AuthResult(success=True, auth_data=LoginPassword(user, b""))
+        # The client must answer the error challenge before the refusal.
+        answer = await server.challenge_auth(self.ERROR)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=True)
+        return AuthResult(success=False, handled=False)
+
+    @staticmethod
+    def _fields(text):
+        fields = {}
+        for part in text.split(b"\x01"):
+            key, _, value = part.partition(b"=")
+            if key:
+                fields[key] = value
+        return fields
+
+    @staticmethod
+    def _parse_xoauth2(message):
+        fields = OAuthHandler._fields(message)
+        return fields.get(b"user"), fields.get(b"auth", b"").removeprefix(b"Bearer ")
+
+    @staticmethod
+    def _parse_oauthbearer(message):
+        gs2, _, rest = message.partition(b",\x01")
+        user = None
+        for part in gs2.split(b","):
+            if part.startswith(b"a="):
+                user = part[2:].replace(b"=2C", b",").replace(b"=3D", b"=")
+        return user, OAuthHandler._fields(rest).get(b"auth", b"").removeprefix(b"Bearer ")
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self._exchange(server, args, self._parse_xoauth2)
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self._exchange(server, args, self._parse_oauthbearer)
+
+
 # The server name the client of the latest handshake asked for.
 requested_name = {}
 
@@ -100,7 +160,7 @@ def authenticator_for(user, password):
 
 async def main(args):
     loop = asyncio.get_running_loop()
-    handler = Handler(args.directory)
+    handler = OAuthHandler(args.directory, *args.oauth) if args.oauth else Handler(args.directory)
     options = {}
     implicit = None
     if args.starttls:
@@ -111,6 +171,9 @@ async def main(args):
         # Before STARTTLS a careful server offers no AUTH at all.
         options.update(authenticator=authenticator_for(*args.auth), auth_required=True,
                        auth_require_tls=bool(args.starttls))
+    if args.oauth:
+        options.update(auth_required=True, auth_require_tls=bool(args.starttls),
+                       auth_exclude_mechanism=["PLAIN", "LOGIN"])
     server = await loop.create_server(
         lambda: CapturingSMTP(handler, hostname="capture.test", decode_data=False,
                               data_size_limit=None, loop=loop, **options),
@@ -132,4 +195,5 @@ if __name__ == "__main__":
     security.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     security.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--auth", nargs=2, metavar=("USER", "PASSWORD"))
+    parser.add_argument("--oauth", nargs=2, metavar=("USER", "TOKEN"))
     asyncio.run(main(parser.parse_args()))

@@ -70,6 +70,11 @@ std::vector<std::string> OptionArguments(const SmtpCaptureOptions& options) {
     args.push_back(options.user);
     args.push_back(options.password);
   }
+  if (!options.oauthUser.empty()) {
+    args.push_back("--oauth");
+    args.push_back(options.oauthUser);
+    args.push_back(options.oauthToken);
+  }
   return args;
 }
 

@@ -41,6 +41,10 @@ struct SmtpCaptureOptions {
   // Non-empty: AUTH PLAIN and LOGIN are offered and required.
   std::string user;
   std::string password;
+  // Non-empty: AUTH XOAUTH2 and OAUTHBEARER (only) are offered and required,
+  // and this access token of `oauthUser` is the one taken.
+  std::string oauthUser{};
+  std::string oauthToken{};
 };
 
 class SmtpCaptureServer {
