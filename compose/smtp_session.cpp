@@ -1,6 +1,6 @@
 #include "compose/smtp_session.h"
 
-#include "encoding/base64.h"
+#include "encoding/encoded_words.h"
 #include "encoding/sasl.h"
 #include "platform/output.h"
 #include "platform/strings.h"

@@ -1,6 +1,6 @@
 #include "pop/pop_auth.h"
 
-#include "encoding/base64.h"
+#include "encoding/encoded_words.h"
 #include "net/transport.h"
 #include "platform/output.h"
 #include "platform/strings.h"

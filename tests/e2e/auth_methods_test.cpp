@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "encoding/base64.h"
+#include "encoding/encoded_words.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted_pop_server.h"

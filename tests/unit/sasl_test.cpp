@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "encoding/base64.h"
+#include "encoding/encoded_words.h"
 
 namespace quillo {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "compose/smtp_session.h"
-#include "encoding/base64.h"
+#include "encoding/encoded_words.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"
 
