@@ -4,6 +4,7 @@
 #include <map>
 
 #include "encoding/byte_classes.h"
+#include "mime/field_text.h"
 #include "mime/header_decode.h"
 #include "mime/text_charset.h"
 #include "platform/charset.h"
@@ -11,22 +12,6 @@
 namespace quillo {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -86,7 +71,7 @@ class FieldScanner {
       if (i_ == text_.size()) return false;
       const size_t nameStart = i_;
       while (i_ < text_.size() && text_[i_] != '=' && text_[i_] != ';') ++i_;
-      const std::string_view name = Trimmed(text_.substr(nameStart, i_ - nameStart));
+      const std::string_view name = TrimmedBlanks(text_.substr(nameStart, i_ - nameStart));
       if (i_ == text_.size() || text_[i_] == ';') continue;  // no value: nothing to keep
       if (name.empty()) {
         while (i_ < text_.size() && text_[i_] != ';') ++i_;  // "=value" without a name
@@ -102,10 +87,10 @@ class FieldScanner {
       } else {
         const size_t start = i_;
         while (i_ < text_.size() && text_[i_] != ';') ++i_;
-        std::string_view value = Trimmed(text_.substr(start, i_ - start));
+        std::string_view value = TrimmedBlanks(text_.substr(start, i_ - start));
         // "us-ascii (the default)": a comment after a token goes.
         if (const size_t comment = value.rfind(" ("); comment != std::string_view::npos && value.back() == ')') {
-          value = Trimmed(value.substr(0, comment));
+          value = TrimmedBlanks(value.substr(0, comment));
         }
         parameter.value = std::string(value);
       }

@@ -1,6 +1,7 @@
 #include "mime/header_decode.h"
 
 #include "encoding/byte_classes.h"
+#include "mime/field_text.h"
 #include "mime/text_charset.h"
 #include "mime/transfer.h"
 #include "platform/charset.h"
@@ -11,19 +12,11 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
 }
 
 // Text outside encoded-words: stored headers hold Japanese as Shift_JIS,
@@ -131,7 +124,7 @@ bool DecodeWordText(char encoding, std::string_view text, std::string& bytes) {
 
 std::string DecodeHeaderValue(std::string_view raw) {
   const std::string unfolded = UnfoldHeaderValue(raw);
-  const std::string_view text = Trimmed(unfolded);
+  const std::string_view text = TrimmedBlanks(unfolded);
   if (text.find("=?") == std::string_view::npos) {
     bool plain = true;
     for (char c : text) plain = plain && static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
@@ -162,7 +155,7 @@ std::string DecodeHeaderValue(std::string_view raw) {
       continue;
     }
     const std::string_view between = text.substr(textStart, at - textStart);
-    const bool onlyBlanks = Trimmed(between).empty();
+    const bool onlyBlanks = TrimmedBlanks(between).empty();
     if (!(pending && onlyBlanks)) {
       flush();
       AppendRawText(between, out);

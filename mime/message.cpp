@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "mime/content_type.h"
+#include "mime/field_text.h"
 #include "mime/header_decode.h"
 #include "mime/html_text.h"
 #include "mime/text_charset.h"
@@ -26,16 +27,6 @@ constexpr int kMaxParts = 5000;
 constexpr int kMaxDepth = 40;
 constexpr size_t kPieceBytes = 16 * 1024;
 constexpr size_t kWriteBytes = 64 * 1024;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && (IsBlank(text.front()) || text.front() == '\n' || text.front() == '\r')) {
