@@ -20,22 +20,6 @@ constexpr const char* kMhshow = "/usr/bin/mh/mhshow";
 // The RFC 2047 name= for old readers: Python notes it and reads it.
 const std::string kOldReaderName = "Content-Type:InvalidHeaderDefect";
 
-// What a mail system stores for SMTP message data: the terminator removed
-// and the dot-stuffing undone.
-std::string DeliveredForm(const std::string& wire) {
-  const std::string data = wire.size() >= 3 ? wire.substr(0, wire.size() - 3) : "";  // ".\r\n"
-  std::string out;
-  for (size_t pos = 0; pos < data.size();) {
-    size_t end = data.find("\r\n", pos);
-    end = end == std::string::npos ? data.size() : end + 2;
-    std::string line = data.substr(pos, end - pos);
-    if (line.starts_with(".")) line.erase(0, 1);
-    out += line;
-    pos = end;
-  }
-  return out;
-}
-
 struct Case {
   const char* name;
   std::string draft;   // Shift_JIS, as the user leaves it in the outbox

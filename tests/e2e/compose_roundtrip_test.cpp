@@ -14,23 +14,6 @@
 namespace quillo::test {
 namespace {
 
-// What a mail system stores for SMTP message data: the terminator removed and
-// the dot-stuffing undone.
-std::string DeliveredForm(const std::string& wire) {
-  std::string data = wire.substr(0, wire.size() - 3);  // ".\r\n"
-  std::string out;
-  size_t pos = 0;
-  while (pos < data.size()) {
-    size_t end = data.find("\r\n", pos);
-    end = end == std::string::npos ? data.size() : end + 2;
-    std::string line = data.substr(pos, end - pos);
-    if (line.starts_with(".")) line.erase(0, 1);
-    out += line;
-    pos = end;
-  }
-  return out;
-}
-
 // Removes the line that begins with `name` (and its line end) from `text`
 // and gives it back.
 std::string TakeLine(std::string& text, const std::string& name) {

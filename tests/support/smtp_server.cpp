@@ -307,4 +307,18 @@ void ScriptedSmtpServer::Serve() {
   }
 }
 
+std::string DeliveredForm(const std::string& wire) {
+  const std::string data = wire.size() >= 3 ? wire.substr(0, wire.size() - 3) : "";
+  std::string out;
+  for (size_t pos = 0; pos < data.size();) {
+    size_t end = data.find("\r\n", pos);
+    end = end == std::string::npos ? data.size() : end + 2;
+    std::string line = data.substr(pos, end - pos);
+    if (line.starts_with(".")) line.erase(0, 1);
+    out += line;
+    pos = end;
+  }
+  return out;
+}
+
 }  // namespace quillo::test

@@ -30,6 +30,10 @@ struct CapturedMessage {
   std::string sni;       // the server name the client sent in its TLS handshake
 };
 
+// What a mail system stores for the message data of `wire`: the final
+// ".\r\n" removed and the dot-stuffing undone.
+std::string DeliveredForm(const std::string& wire);
+
 // How a SmtpCaptureServer is reached. The defaults give plain SMTP without
 // authentication.
 struct SmtpCaptureOptions {
