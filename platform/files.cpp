@@ -309,6 +309,14 @@ bool SyncToDisk(const std::string& dir) {
   return ok;
 }
 
+bool SyncDirectory(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 bool MakeDirectory(const std::string& path) {
   // The user's mail is nobody else's to read, whatever the umask.
   if (mkdir(path.c_str(), 0700) != 0) return false;

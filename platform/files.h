@@ -21,6 +21,11 @@ PathKind StatPath(const std::string& path);
 // `dir` out to the disk, and waits for it. False when `dir` cannot be opened
 // or the writing failed.
 [[nodiscard]] bool SyncToDisk(const std::string& dir);
+
+// Waits until the names in the directory `dir` (files created, renamed or
+// removed there) are on the disk, not its files' contents. False when `dir`
+// cannot be opened or the writing failed.
+[[nodiscard]] bool SyncDirectory(const std::string& dir);
 bool RemoveDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 

@@ -181,5 +181,17 @@ TEST(PlatformPartialFile, NameAsTakesOnlyAFreeName) {
   EXPECT_EQ(box.List(""), (std::vector<std::string>{"0001.TXT", "0002.TXT"}));
 }
 
+TEST(PlatformSyncDirectory, OnlyADirectoryThatOpensIsWrittenOut) {
+  test::Sandbox box;
+  box.MakeDir("folder");
+  box.WriteFile("file", "x");
+  symlink("folder", box.Path("link").c_str());
+  const struct {
+    const char* name;
+    bool synced;
+  } cases[] = {{"folder", true}, {"link", true}, {"file", false}, {"missing", false}};
+  for (const auto& c : cases) EXPECT_EQ(SyncDirectory(box.Path(c.name)), c.synced) << c.name;
+}
+
 }  // namespace
 }  // namespace quillo
