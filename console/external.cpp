@@ -2,15 +2,16 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/strings.h"
 #include "settings/settings.h"
 
 namespace quillo {
 
 std::string AbsolutePath(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
+  if (path.empty() || IsAbsolutePath(path)) return path;
   std::string here = CurrentDirectory();
   if (here.empty()) return path;
-  if (here.back() != '/') here += '/';
+  if (!IsPathSeparatorAt(here, here.size() - 1)) here += '/';
   return here + path;
 }
 

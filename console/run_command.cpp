@@ -37,7 +37,7 @@ void RunCommandOnFile(const std::string& path) {
 }
 
 void RunShell(const std::string& folderPath) {
-  const std::optional<std::string> shell = GetEnv("SHELL");
+  const std::optional<std::string> shell = UserShell();
   if (!shell || shell->empty()) {
     WriteOut("child process not execute!\n");
     return;

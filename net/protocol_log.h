@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "platform/output.h"
+
 namespace quillo {
 
 // Turns the log on or off for the running job (off while a password or a
@@ -15,6 +17,6 @@ void LogSwitch(bool on);
 void LogLine(std::string_view text);
 
 // Formats one entry and prints it through LogLine.
-void LogPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void LogPrintf(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 
 }  // namespace quillo

@@ -148,7 +148,7 @@ void NetAbandon();
 
 // Formats a command (it carries its own CR LF), logs it as "S:" and sends it at
 // once. 0.
-int NetSendLine(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int NetSendLine(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 
 // Sends `line` and CR LF at once, a line that carries credentials: the log
 // shows "S:" and `shown` in its place.
@@ -156,7 +156,7 @@ void NetSendSecretLine(std::string_view shown, std::string_view line);
 
 // Formats bulk text and gathers it, sending up to 1000 characters at a time;
 // an empty text sends what is gathered. Nothing is logged. 0.
-int NetSendBuffered(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int NetSendBuffered(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 // Sends what NetSendBuffered has gathered (the same as an empty text).
 int NetFlushBuffered();
 

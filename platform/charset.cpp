@@ -1,6 +1,10 @@
 #include "platform/charset.h"
 
+#ifdef _WIN32
+#include "platform/win32/iconv.h"
+#else
 #include <iconv.h>
+#endif
 
 #include <array>
 #include <cerrno>

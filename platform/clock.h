@@ -28,6 +28,11 @@ LocalTime LocalTimeAt(std::time_t seconds);
 
 long ProcessId();
 
+// The ASCII abbreviation of the zone `offsetMinutesEast` from UTC ("JST" for
+// +540), or "UTC+hhmm" for an offset without one. For systems that name
+// their zones only in the user's language.
+std::string ZoneAbbreviation(long offsetMinutesEast);
+
 // 64 bits from the system's random source (getentropy); when that fails,
 // bits mixed from the clock and the process id, which still differ between
 // runs.

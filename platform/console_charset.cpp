@@ -1,7 +1,11 @@
 #include "platform/console_charset.h"
 
+#ifdef _WIN32
+#include "platform/win32/iconv.h"
+#else
 #include <iconv.h>
 #include <langinfo.h>
+#endif
 
 #include <clocale>
 #include <cstdint>
@@ -143,6 +147,15 @@ std::string CodesetNamedInEnvironment() {
 }  // namespace
 
 ConsoleCharset LocaleConsoleCharset() {
+#ifdef _WIN32
+  // A console says it by its code page; a pipe or file by the environment,
+  // as on every other system.
+  DWORD mode = 0;
+  if (::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+    return ::GetConsoleOutputCP() == CP_UTF8 ? ConsoleCharset::kUtf8 : ConsoleCharset::kShiftJis;
+  }
+  return NamesUtf8(CodesetNamedInEnvironment()) ? ConsoleCharset::kUtf8 : ConsoleCharset::kShiftJis;
+#else
   // Only the codeset is wanted: the process stays in its own LC_CTYPE, so
   // byte classification and case folding of Shift_JIS text do not change.
   const char* current = std::setlocale(LC_CTYPE, nullptr);
@@ -156,6 +169,7 @@ ConsoleCharset LocaleConsoleCharset() {
   }
   std::setlocale(LC_CTYPE, saved.c_str());
   return NamesUtf8(codeset) ? ConsoleCharset::kUtf8 : ConsoleCharset::kShiftJis;
+#endif
 }
 
 ConsoleCharset GetConsoleCharset() { return CurrentCharset(); }

@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "platform/console_charset.h"
+#ifdef _WIN32
+#include "platform/win32/console_out.h"
+#endif
 
 namespace quillo {
 
@@ -12,7 +15,9 @@ namespace {
 
 // The program has one thread: the streams need no lock for each write.
 void PutBytes(std::FILE* file, std::string_view text) {
-#ifdef __GLIBC__
+#ifdef _WIN32
+  win32::PutStream(file == stderr ? 2 : 1, text);
+#elif defined(__GLIBC__)
   fwrite_unlocked(text.data(), 1, text.size(), file);
 #else
   std::fwrite(text.data(), 1, text.size(), file);
@@ -70,9 +75,13 @@ void WriteOut(std::string_view text) { Emit(stdout, OutStream(), text); }
 
 void WriteErr(std::string_view text) {
   // Keep the two streams in the order they were written when both go to one terminal.
-  std::fflush(stdout);
+  FlushOut();
   Emit(stderr, ErrStream(), text);
+#ifdef _WIN32
+  win32::FlushStream(2);
+#else
   std::fflush(stderr);
+#endif
 }
 
 void PrintOut(const char* fmt, ...) {
@@ -89,11 +98,51 @@ void PrintErr(const char* fmt, ...) {
   va_end(args);
 }
 
-void FlushOut() { std::fflush(stdout); }
+void FlushOut() {
+#ifdef _WIN32
+  win32::FlushStream(1);
+#else
+  std::fflush(stdout);
+#endif
+}
+
+namespace {
+
+// The Windows C library knows no words for the network's errors ("Unknown
+// error"); they read as they do on every other system.
+const char* SystemErrorText(int err) {
+#ifdef _WIN32
+  struct Text {
+    int err;
+    const char* text;
+  };
+  static constexpr Text kTexts[] = {
+      {ECONNREFUSED, "Connection refused"},
+      {ETIMEDOUT, "Connection timed out"},
+      {ENETUNREACH, "Network is unreachable"},
+      {EHOSTUNREACH, "No route to host"},
+      {ECONNRESET, "Connection reset by peer"},
+      {ECONNABORTED, "Software caused connection abort"},
+      {ENETDOWN, "Network is down"},
+      {EADDRNOTAVAIL, "Cannot assign requested address"},
+      {EAFNOSUPPORT, "Address family not supported by protocol"},
+      {ENOBUFS, "No buffer space available"},
+      {ENOTCONN, "Transport endpoint is not connected"},
+      {EWOULDBLOCK, "Resource temporarily unavailable"},
+      {EINPROGRESS, "Operation now in progress"},
+  };
+  for (const Text& t : kTexts) {
+    if (t.err == err) return t.text;
+  }
+#endif
+  return std::strerror(err);
+}
+
+}  // namespace
 
 void PrintSystemError(const char* prefix) {
   int err = errno;
-  PrintErr("%s: %s\n", prefix, std::strerror(err));
+  PrintErr("%s: %s\n", prefix, SystemErrorText(err));
 }
 
 }  // namespace quillo

@@ -7,16 +7,24 @@
 #include <string>
 #include <string_view>
 
+// printf-style checking of a format argument: the C library's own printf
+// (glibc's or, on Windows, MinGW's, which knows %zu and %lld as well).
+#ifdef __MINGW32__
+#define QUILLO_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define QUILLO_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
+
 namespace quillo {
 
 // printf-style formatting into a std::string (no length limit).
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 std::string FormatV(const char* fmt, va_list args);
 
 void WriteOut(std::string_view text);
 void WriteErr(std::string_view text);
-void PrintOut(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void PrintErr(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void PrintOut(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
+void PrintErr(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 void FlushOut();
 
 // Writes "prefix: <strerror(errno)>\n" to standard error, like perror.

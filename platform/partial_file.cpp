@@ -1,7 +1,9 @@
 #include "platform/partial_file.h"
 
 #include <errno.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include "platform/files.h"
 
@@ -9,6 +11,16 @@ namespace quillo {
 
 namespace {
 
+#ifdef _WIN32
+// Windows files have no permission bits: the directory's ACL decides.
+bool PermissionsOf(const std::string&, unsigned&) { return false; }
+
+bool RemoveLeftover(const std::string& path) {
+  const PathKind kind = StatPath(path);
+  if (kind == PathKind::kNone) return true;
+  return kind != PathKind::kDirectory && RemoveFile(path);
+}
+#else
 // The permission bits of the regular file at `path`, or nothing.
 bool PermissionsOf(const std::string& path, unsigned& mode) {
   struct stat st {};
@@ -24,6 +36,7 @@ bool RemoveLeftover(const std::string& path) {
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
   return !S_ISDIR(st.st_mode) && RemoveFile(path);
 }
+#endif
 
 }  // namespace
 
@@ -52,7 +65,13 @@ bool PartialFile::Open(const std::string& target, Use use, Sync sync) {
 bool PartialFile::Finish() {
   if (partial_.empty()) return false;
   if (finished_) return true;
+#ifdef _WIN32
+  // Windows writes a directory's files out one at a time only: each is
+  // written out as it is finished.
+  finished_ = out_.CloseSynced();
+#else
   finished_ = sync_ == Sync::kNow ? out_.CloseSynced() : out_.Close();
+#endif
   if (!finished_) Discard();
   return finished_;
 }

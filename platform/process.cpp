@@ -26,6 +26,8 @@ std::optional<std::string> GetEnv(const char* name) {
   return std::string(v);
 }
 
+std::optional<std::string> UserShell() { return GetEnv("SHELL"); }
+
 bool ProcessRunning(long pid) {
   if (pid <= 0 || pid != static_cast<pid_t>(pid)) return false;
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;

@@ -13,10 +13,14 @@ void InitProcess();
 
 std::optional<std::string> GetEnv(const char* name);
 
+// The shell the user works in, for a session of their own: $SHELL, or
+// %COMSPEC% on Windows; nothing when none is named.
+std::optional<std::string> UserShell();
+
 // False only when no process `pid` runs any more (this one counts as running).
 bool ProcessRunning(long pid);
 
-// Quotes `text` as one argument for /bin/sh.
+// Quotes `text` as one argument for the shell of RunCommandLine.
 std::string ShellQuote(std::string_view text);
 
 // Runs a command line through /bin/sh -c and waits for it. Returns its exit

@@ -32,15 +32,15 @@ SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
   return *this;
 }
 
-int SocketHandle::Release() {
-  int fd = fd_;
-  fd_ = -1;
+NativeSocket SocketHandle::Release() {
+  NativeSocket fd = fd_;
+  fd_ = kNoSocket;
   return fd;
 }
 
 void SocketHandle::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd_ != kNoSocket) ::close(fd_);
+  fd_ = kNoSocket;
 }
 
 namespace {

@@ -13,24 +13,34 @@ namespace quillo {
 // True when an IPv4 stream socket can be created at all.
 bool CanCreateStreamSocket();
 
-// Owns one socket descriptor and closes it when replaced or destroyed.
+// A socket as the system names it: a descriptor, or on Windows a SOCKET
+// handle (as wide as a pointer).
+#ifdef _WIN32
+using NativeSocket = unsigned long long;
+inline constexpr NativeSocket kNoSocket = ~0ull;
+#else
+using NativeSocket = int;
+inline constexpr NativeSocket kNoSocket = -1;
+#endif
+
+// Owns one socket and closes it when replaced or destroyed.
 class SocketHandle {
  public:
   SocketHandle() = default;
-  explicit SocketHandle(int fd) : fd_(fd) {}
+  explicit SocketHandle(NativeSocket fd) : fd_(fd) {}
   ~SocketHandle() { Close(); }
   SocketHandle(SocketHandle&& other) noexcept : fd_(other.Release()) {}
   SocketHandle& operator=(SocketHandle&& other) noexcept;
   SocketHandle(const SocketHandle&) = delete;
   SocketHandle& operator=(const SocketHandle&) = delete;
 
-  bool Valid() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  int Release();
+  bool Valid() const { return fd_ != kNoSocket; }
+  NativeSocket Fd() const { return fd_; }
+  NativeSocket Release();
   void Close();
 
  private:
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
 };
 
 // One resolved endpoint (address family, address and port), kept opaque so

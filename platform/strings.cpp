@@ -152,8 +152,58 @@ std::string_view WithoutLineEnds(std::string_view text) {
 }
 
 std::string WithoutTrailingSeparator(std::string_view path) {
-  if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
+  if (path.empty()) return {};
+  const bool separator = path.back() == '/' || (path.back() == '\\' && !IsSjisTrailAt(path, path.size() - 1));
+  if (separator) path.remove_suffix(1);
   return std::string(path);
+}
+
+bool IsSjisTrailAt(std::string_view text, size_t at) {
+  size_t i = 0;
+  while (i < at) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    i += lead ? 2 : 1;
+  }
+  return i > at;
+}
+
+bool IsPathSeparatorAt(std::string_view path, size_t at) {
+  if (at >= path.size()) return false;
+  if (path[at] == '/') return true;
+#ifdef _WIN32
+  return path[at] == '\\' && !IsSjisTrailAt(path, at);
+#else
+  return false;
+#endif
+}
+
+size_t LastPathSeparator(std::string_view path) {
+  size_t last = std::string_view::npos;
+  size_t i = 0;
+  while (i < path.size()) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (c == '/') last = i;
+#ifdef _WIN32
+    if (c == '\\') last = i;
+    const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+    i += lead ? 2 : 1;
+#else
+    ++i;
+#endif
+  }
+  return last;
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  if (IsPathSeparatorAt(path, 0)) return true;
+#ifdef _WIN32
+  const bool drive = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                     path[1] == ':' && IsPathSeparatorAt(path, 2);
+  return drive;
+#else
+  return false;
+#endif
 }
 
 }  // namespace quillo

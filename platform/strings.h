@@ -43,7 +43,21 @@ void AppendDecimal(std::string& out, long value, size_t width, bool zeros = fals
 // `text` without the CR and LF bytes at its end, however many.
 std::string_view WithoutLineEnds(std::string_view text);
 
-// Removes one trailing '/' (or '\\') if present.
+// Removes one trailing '/' (or '\\') if present; a '\\' that is the second
+// byte of a Shift_JIS character (表 is 0x95 0x5C) is part of the name and stays.
 std::string WithoutTrailingSeparator(std::string_view path);
+
+// True when the byte at `at` in Shift_JIS `text` is the second byte of a
+// double-byte character.
+bool IsSjisTrailAt(std::string_view text, size_t at);
+
+// Where the last separator of `path` is (npos when none): '/' everywhere,
+// and on Windows also a '\\' that is no Shift_JIS second byte.
+size_t LastPathSeparator(std::string_view path);
+bool IsPathSeparatorAt(std::string_view path, size_t at);
+
+// True when `path` does not depend on the current directory: "/..." and,
+// on Windows, "\\...", "C:\\..." or "C:/..." and UNC paths ("\\\\server\\share").
+bool IsAbsolutePath(std::string_view path);
 
 }  // namespace quillo

@@ -2,7 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+#include "platform/win32/wide.h"
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -171,6 +178,45 @@ bool InputFile::ReadBlock(std::string& block, size_t count) {
 
 namespace {
 
+#ifdef _WIN32
+// How a file is opened for writing on Windows; the flags of the POSIX
+// open(2) call are spelled for both.
+// Opens for writing without following a link or junction at the last name
+// and only on a disk file (no pipe or device behind a name). The file is
+// the program's alone while it is open: no other process writes it meanwhile.
+int OpenForWriting(const std::string& path, int flags) {
+  const bool exclusive = (flags & O_EXCL) != 0;
+  const bool create = (flags & O_CREAT) != 0;
+  const DWORD disposition = exclusive ? CREATE_NEW : (create ? OPEN_ALWAYS : OPEN_EXISTING);
+  const DWORD access = (flags & O_APPEND) ? (FILE_APPEND_DATA | SYNCHRONIZE | FILE_READ_ATTRIBUTES)
+                                           : (GENERIC_WRITE | FILE_READ_ATTRIBUTES);
+  HANDLE h = ::CreateFileW(win32::WidePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST
+            : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                                               : EACCES;
+    return -1;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool plain = ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&
+                     !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+  if (!plain) {
+    ::CloseHandle(h);
+    errno = ELOOP;
+    return -1;
+  }
+  if ((flags & O_TRUNC) && !::SetEndOfFile(h)) {
+    ::CloseHandle(h);
+    errno = EIO;
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY | ((flags & O_APPEND) ? _O_APPEND : 0));
+  if (fd < 0) ::CloseHandle(h);
+  return fd;
+}
+#else
 // Opens for writing without following a symbolic link at the last name, and
 // without waiting for a reader of a FIFO; a new file is the user's alone.
 int OpenForWriting(const std::string& path, int flags) {
@@ -186,6 +232,7 @@ int OpenForWriting(const std::string& path, int flags) {
   }
   return fd;
 }
+#endif
 
 int OpenInMode(const std::string& path, OutputFile::Mode mode) {
   using Mode = OutputFile::Mode;
@@ -241,8 +288,13 @@ bool OutputFile::Close() {
   if (!file_) return !failed_;
   if (std::fflush(file_) != 0 || std::ferror(file_)) failed_ = true;
   if (cutAtClose_) {
+#ifdef _WIN32
+    const long long end = ::_ftelli64(file_);
+    if (end < 0 || ::_chsize_s(_fileno(file_), end) != 0) failed_ = true;
+#else
     const off_t end = ::ftello(file_);
     if (end < 0 || ::ftruncate(fileno(file_), end) != 0) failed_ = true;
+#endif
   }
   if (std::fclose(file_) != 0) failed_ = true;
   file_ = nullptr;
@@ -251,12 +303,25 @@ bool OutputFile::Close() {
 }
 
 bool OutputFile::CloseSynced() {
+#ifdef _WIN32
+  if (file_ && (std::fflush(file_) != 0 ||
+                !::FlushFileBuffers(reinterpret_cast<HANDLE>(::_get_osfhandle(_fileno(file_)))))) {
+    failed_ = true;
+  }
+#else
   if (file_ && (std::fflush(file_) != 0 || ::fsync(fileno(file_)) != 0)) failed_ = true;
+#endif
   return Close();
 }
 
 bool OutputFile::SetPermissions(unsigned mode) {
+#ifdef _WIN32
+  // Who may read a file is its directory's ACL, inherited when it was made.
+  (void)mode;
+  return file_ != nullptr;
+#else
   return file_ && ::fchmod(fileno(file_), static_cast<mode_t>(mode)) == 0;
+#endif
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {

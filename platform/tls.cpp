@@ -1,6 +1,8 @@
 #include "platform/tls.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -11,7 +13,9 @@
 
 // Defined where the sessions are linked in directly (the tests); null in the
 // program, which opens the module instead.
+#ifndef _WIN32
 extern "C" quillo::TlsSession* QuilloNewTlsSession(const quillo::TlsSocketCalls* calls) __attribute__((weak));
+#endif
 
 namespace quillo {
 
@@ -43,12 +47,21 @@ NewSession OpenModule() {
 // Where sessions come from; null when this run cannot speak TLS. The module
 // is looked for once, when TLS is first asked for.
 NewSession SessionMaker() {
+#ifdef _WIN32
+  // Windows sessions come from the system's own TLS, linked in.
+#ifdef QUILLO_TLS_LINKED
+  return QuilloNewTlsSession;
+#else
+  return nullptr;
+#endif
+#else
   if (QuilloNewTlsSession) return QuilloNewTlsSession;
 #ifdef QUILLO_HAVE_TLS
   static const NewSession opened = OpenModule();
   return opened;
 #else
   return nullptr;
+#endif
 #endif
 }
 

@@ -1,0 +1,441 @@
+#include "platform/files.h"
+
+#include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "platform/held_names.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/strings.h"
+#include "platform/win32/wide.h"
+
+namespace quillo {
+
+namespace {
+
+using held::HeldNames;
+using win32::Handle;
+using win32::WidePath;
+
+// Windows counts file times in 100 ns steps from 1601; the stamps count
+// nanoseconds from 1970.
+constexpr long long kEpochDifference100ns = 116444736000000000LL;
+
+// The directory part and the name part of a path, as views into it. "C:\x"
+// has the directory "C:\", which is not "C:" (the current directory there).
+std::string_view DirectoryPart(std::string_view path) {
+  const size_t slash = LastPathSeparator(path);
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return path.substr(0, 1);
+  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
+  return path.substr(0, slash);
+}
+
+std::string_view NamePart(std::string_view path) {
+  const size_t slash = LastPathSeparator(path);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+using HeldMap = std::map<std::string, HeldNames, std::less<>>;
+
+HeldMap& HeldDirectories() {
+  static HeldMap held;
+  return held;
+}
+
+// One spelling per directory: "." for the current one, no trailing separator.
+std::string_view DirectoryKey(std::string_view dir) {
+  if (dir.empty()) return ".";
+  while (dir.size() > 1 && IsPathSeparatorAt(dir, dir.size() - 1) && !(dir.size() == 3 && dir[1] == ':')) {
+    dir.remove_suffix(1);
+  }
+  return dir;
+}
+
+HeldNames* HeldFor(std::string_view dir) {
+  auto& held = HeldDirectories();
+  if (held.empty()) return nullptr;
+  auto it = held.find(DirectoryKey(dir));
+  return it == held.end() ? nullptr : &it->second;
+}
+
+void NoteAdded(const std::string& path, PathKind kind) {
+  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Add(NamePart(path), kind);
+}
+
+void NoteRemoved(const std::string& path) {
+  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Remove(NamePart(path));
+}
+
+void NoteRenamed(const std::string& from, const std::string& to) {
+  if (HeldDirectories().empty()) return;
+  HeldNames* source = HeldFor(DirectoryPart(from));
+  HeldNames* target = HeldFor(DirectoryPart(to));
+  if (source && source == target && source->Rename(NamePart(from), NamePart(to))) return;
+  const PathKind kind = source ? source->Remove(NamePart(from)) : PathKind::kNone;
+  if (!target) return;
+  target->Add(NamePart(to), kind != PathKind::kNone ? kind : StatPath(to));
+}
+
+// errno for the last Windows error, as far as callers look at it.
+void SetErrnoFromLastError() {
+  switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+    case ERROR_NOT_SAME_DEVICE: errno = EXDEV; break;
+    case ERROR_DISK_FULL: errno = ENOSPC; break;
+    default: errno = EIO; break;
+  }
+}
+
+PathKind KindOfAttributes(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kDirectory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::kOther;
+  return PathKind::kFile;
+}
+
+long long NsSince1970(const FILETIME& time) {
+  const long long ticks = static_cast<long long>(static_cast<unsigned long long>(time.dwHighDateTime) << 32 |
+                                                 time.dwLowDateTime);
+  return (ticks - kEpochDifference100ns) * 100;
+}
+
+std::optional<FileStamp> StampOfHandle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(h, &info)) return std::nullopt;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  if (::GetFileType(h) != FILE_TYPE_DISK) return std::nullopt;
+  FileStamp stamp;
+  stamp.device = info.dwVolumeSerialNumber;
+  stamp.inode = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  stamp.size = static_cast<long long>(static_cast<unsigned long long>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+  stamp.writtenNs = NsSince1970(info.ftLastWriteTime);
+  return stamp;
+}
+
+// Opens what is at `path` for looking at it only (directories too).
+HANDLE OpenForLooking(const std::string& path, DWORD extraFlags = 0) {
+  return ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | extraFlags, nullptr);
+}
+
+}  // namespace
+
+PathKind StatPath(const std::string& path) {
+  if (path.empty()) return PathKind::kNone;
+  const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNone;
+  return KindOfAttributes(attributes);
+}
+
+bool SyncToDisk(const std::string& dir) {
+  // Windows writes out one file at a time only (every partial file is
+  // flushed as it is finished); what is left is the directory's own entries.
+  Handle handle(::CreateFileW(WidePath(dir.empty() ? "." : dir).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.Valid()) return StatPath(dir.empty() ? "." : dir) == PathKind::kDirectory;
+  ::FlushFileBuffers(handle.Get());
+  return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+  // A directory made here inherits the ACL of its parent: the user's
+  // %APPDATA% and %TEMP% belong to the user alone.
+  if (!::CreateDirectoryW(WidePath(path).c_str(), nullptr)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  NoteAdded(path, PathKind::kDirectory);
+  return true;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  if (!::RemoveDirectoryW(WidePath(path).c_str())) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  NoteRemoved(path);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (!::DeleteFileW(WidePath(path).c_str())) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  NoteRemoved(path);
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) { return std::string(DirectoryPart(path)); }
+
+std::string BaseName(const std::string& path) { return std::string(NamePart(path)); }
+
+bool ForEachDirectoryEntry(const std::string& dir,
+                           const std::function<void(std::string_view name, PathKind kind)>& visit) {
+  std::string pattern = dir.empty() ? std::string(".") : dir;
+  if (!IsPathSeparatorAt(pattern, pattern.size() - 1)) pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                     nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    // An empty directory still has "." and ".."; only a missing one fails.
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  }
+  do {
+    const std::wstring_view wide = found.cFileName;
+    if (wide == L"." || wide == L"..") continue;
+    const std::string name = win32::Narrow(wide);
+    PathKind kind = KindOfAttributes(found.dwFileAttributes);
+    // A link or junction is looked at through, as the POSIX listing does.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      kind = StatPath((dir.empty() ? std::string(".") : dir) + "\\" + name);
+    }
+    visit(name, kind);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return true;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
+  entries.clear();
+  return ForEachDirectoryEntry(
+      dir, [&entries](std::string_view name, PathKind kind) { entries.push_back({std::string(name), kind}); });
+}
+
+std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
+  const std::string base = dir.empty() ? "." : dir;
+  const std::string joined = IsPathSeparatorAt(base, base.size() - 1) ? base : base + "\\";
+  if (const HeldNames* held = HeldFor(base)) {
+    const std::string* found = held->Find(name);
+    if (found && StatPath(joined + *found) != PathKind::kNone) return *found;
+  }
+  // The file system ignores case itself; the listing tells the spelling.
+  std::vector<DirEntry> entries;
+  if (!ListDirectory(base, entries)) return std::nullopt;
+  const std::string* caseOnly = nullptr;
+  for (const DirEntry& e : entries) {
+    if (e.name == name) return e.name;
+    if (!caseOnly && EqualsIgnoreCase(e.name, name)) caseOnly = &e.name;
+  }
+  if (caseOnly) return *caseOnly;
+  return std::nullopt;
+}
+
+bool ExistsIgnoringCase(const std::string& path) {
+  return FindNameIgnoringCase(DirectoryOf(path), BaseName(path)).has_value();
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists in any
+  // letter case, unless it is `from` itself under another case.
+  if (!::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  NoteRenamed(from, to);
+  return true;
+}
+
+bool RenameReplace(const std::string& from, const std::string& to) {
+  if (!::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    SetErrnoFromLastError();
+    return false;
+  }
+  NoteRenamed(from, to);
+  return true;
+}
+
+bool MoveOwnFile(const std::string& from, const std::string& to) {
+  Handle handle(OpenForLooking(from, FILE_FLAG_OPEN_REPARSE_POINT));
+  if (!handle.Valid()) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle.Get(), &info)) return false;
+  const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if ((info.dwFileAttributes & notPlain) != 0 || info.nNumberOfLinks != 1) return false;
+  handle.Reset();
+  // Without MOVEFILE_COPY_ALLOWED a move to another volume fails.
+  return RenameNoReplace(from, to);
+}
+
+std::string PartialPath(const std::string& path) { return path + "." + std::to_string(ProcessId()) + ".part"; }
+
+// Windows has no directory descriptors to open files from: files are
+// reached by their whole paths.
+DirectoryOpenScope::DirectoryOpenScope(const std::string&) {}
+
+DirectoryOpenScope::~DirectoryOpenScope() = default;
+
+DirectoryNameScope::DirectoryNameScope(const std::string& dir)
+    : path_(DirectoryKey(dir)), dir_(path_), open_(dir) {
+  auto& held = HeldDirectories();
+  if (auto it = held.find(dir_); it != held.end()) {
+    ++it->second.holders;
+    return;
+  }
+  HeldNames names;
+  names.holders = 1;
+  if (!ForEachDirectoryEntry(dir_, [&names](std::string_view name, PathKind kind) { names.Add(name, kind); })) {
+    dir_.clear();
+    return;
+  }
+  held.emplace(dir_, std::move(names));
+}
+
+DirectoryNameScope::~DirectoryNameScope() {
+  if (dir_.empty()) return;
+  auto& held = HeldDirectories();
+  auto it = held.find(dir_);
+  if (it != held.end() && --it->second.holders == 0) held.erase(it);
+}
+
+bool DirectoryNameScope::RenameNoReplace(std::string_view from, std::string_view to) {
+  return quillo::RenameNoReplace(path_ + "\\" + std::string(from), path_ + "\\" + std::string(to));
+}
+
+std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {
+  const HeldNames* held = HeldFor(dir);
+  if (!held) return std::nullopt;
+  return held->FileCount(extension);
+}
+
+void NoteNewFile(const std::string& path) { NoteAdded(path, PathKind::kFile); }
+
+std::string CurrentDirectory() {
+  const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+  if (length == 0) return {};
+  std::wstring wide(length, L'\0');
+  const DWORD got = ::GetCurrentDirectoryW(length, wide.data());
+  if (got == 0 || got >= length) return {};
+  wide.resize(got);
+  return win32::Narrow(wide);
+}
+
+bool ChangeDirectory(const std::string& path) { return ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0; }
+
+WorkingDirectoryScope::WorkingDirectoryScope(const std::string& directory) : saved_(CurrentDirectory()) {
+  entered_ = !saved_.empty() && ChangeDirectory(directory.empty() ? std::string(".") : directory);
+}
+
+WorkingDirectoryScope::~WorkingDirectoryScope() {
+  if (entered_) ChangeDirectory(saved_);
+}
+
+std::string ProgramDirectory(const char* argv0) {
+  std::wstring wide(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD got = ::GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size()));
+    if (got == 0) {
+      wide.clear();
+      break;
+    }
+    if (got < wide.size()) {
+      wide.resize(got);
+      break;
+    }
+    if (wide.size() > 32768) return {};
+    wide.resize(wide.size() * 2);
+  }
+  std::string path = wide.empty() ? std::string(argv0 ? argv0 : "") : win32::Narrow(wide);
+  const size_t slash = LastPathSeparator(path);
+  if (slash == std::string::npos) return {};
+  return path.substr(0, slash + 1);
+}
+
+std::optional<FileAccess> AccessOf(const std::string& path) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::wstring wide = WidePath(path);
+  if (::GetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    // A file system without security (FAT, a share) has no other owner.
+    if (StatPath(path) == PathKind::kNone) return std::nullopt;
+    return FileAccess{true, false};
+  }
+  FileAccess access;
+  HANDLE token = nullptr;
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    alignas(8) unsigned char buffer[256];
+    DWORD size = 0;
+    if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+      const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer);
+      access.ownedByUserOrRoot = owner && ::EqualSid(owner, user->User.Sid);
+    }
+    ::CloseHandle(token);
+  }
+  if (owner && !access.ownedByUserOrRoot) {
+    // The administrators and the system own what an installer put there.
+    access.ownedByUserOrRoot = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                               ::IsWellKnownSid(owner, WinLocalSystemSid);
+  }
+  if (dacl == nullptr) {
+    access.writableByOthers = true;  // no DACL: everyone may do anything
+  } else {
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(dacl, i, &ace)) continue;
+      const auto* header = static_cast<const ACE_HEADER*>(ace);
+      if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+      const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+      const DWORD writing = FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER;
+      if ((allowed->Mask & writing) == 0) continue;
+      PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+      if (::IsWellKnownSid(sid, WinWorldSid) || ::IsWellKnownSid(sid, WinBuiltinUsersSid) ||
+          ::IsWellKnownSid(sid, WinAuthenticatedUserSid)) {
+        access.writableByOthers = true;
+      }
+    }
+  }
+  ::LocalFree(descriptor);
+  return access;
+}
+
+long long FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  return static_cast<long long>(static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
+}
+
+int OpenForReading(const std::string& path) {
+  // Binary: the CRT's text mode would drop every CR and stop at a Ctrl+Z.
+  const int fd = ::_wopen(WidePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  return fd;
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+  Handle handle(OpenForLooking(path));
+  if (!handle.Valid()) return std::nullopt;
+  return StampOfHandle(handle.Get());
+}
+
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  const intptr_t h = ::_get_osfhandle(fd);
+  if (h == -1) return std::nullopt;
+  return StampOfHandle(reinterpret_cast<HANDLE>(h));
+}
+
+bool StampSettled(const FileStamp& stamp) {
+  constexpr long long kClockStepNs = 2'000'000'000LL;
+  const long long nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+  return stamp.writtenNs <= nowNs - kClockStepNs;
+}
+
+}  // namespace quillo
