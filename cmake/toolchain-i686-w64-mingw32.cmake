@@ -1,15 +1,3 @@
-# Cross-builds the Windows console program with mingw-w64 (i686), linked
-# statically so that quillo.exe needs no DLL beside it.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(QUILLO_MINGW_TRIPLE i686-w64-mingw32)
-# The posix-thread variant: the C++ library's threads and mutexes need it.
-find_program(CMAKE_CXX_COMPILER NAMES ${QUILLO_MINGW_TRIPLE}-g++-posix ${QUILLO_MINGW_TRIPLE}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${QUILLO_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${QUILLO_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CXX_FLAGS_INIT "-Werror")
+# Cross-builds the Windows console program with mingw-w64 (i686).
+set(QUILLO_MINGW_ARCH i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

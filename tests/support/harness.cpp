@@ -101,11 +101,19 @@ Env BaseEnv(const std::string& home) {
   return {{"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"HOME", home}, {"LC_ALL", "C"}, {"TZ", "UTC"}};
 }
 
+const std::string& ProgramUnderTest() {
+  static const std::string program = [] {
+    const char* other = std::getenv("QUILLO_PROGRAM");
+    return std::string(other && *other ? other : QUILLO_BINARY);
+  }();
+  return program;
+}
+
 RunResult Sandbox::Run(const std::vector<std::string>& args, const std::string& input, const Env& env,
                        int timeoutSeconds) const {
   Env full = BaseEnv(dir_);
   for (const auto& [k, v] : env) full[k] = v;
-  return RunProgram(QUILLO_BINARY, args, dir_, full, input, timeoutSeconds);
+  return RunProgram(ProgramUnderTest(), args, dir_, full, input, timeoutSeconds);
 }
 
 namespace {
@@ -132,7 +140,7 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
   // program under another one; the shell splits its words.
   std::string shell;
   const char* wrapper = getenv("QUILLO_WRAPPER");
-  if (wrapper && *wrapper && program == QUILLO_BINARY) {
+  if (wrapper && *wrapper && program == ProgramUnderTest()) {
     shell = "/bin/sh";
     argv.insert(argv.begin(), {shell, "-c", std::string("exec ") + wrapper + " \"$@\"", "quillo-wrapper"});
   }
@@ -229,7 +237,7 @@ PtySession::PtySession(const Sandbox& box, const std::vector<std::string>& args,
   ws.ws_col = 80;
   pid_ = forkpty(&master_, nullptr, nullptr, &ws);
   if (pid_ < 0) throw std::runtime_error("forkpty failed");
-  if (pid_ == 0) ExecChild(QUILLO_BINARY, args, box.dir(), full);
+  if (pid_ == 0) ExecChild(ProgramUnderTest(), args, box.dir(), full);
   SetNonBlocking(master_);
 }
 

@@ -61,6 +61,11 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // The environment Sandbox::Run starts from.
 Env BaseEnv(const std::string& home);
 
+// The program the tests run: QUILLO_PROGRAM when set (another build of it,
+// such as the Windows quillo.exe run through QUILLO_WRAPPER="wine"), the
+// program of this build otherwise.
+const std::string& ProgramUnderTest();
+
 // How many times longer every wait of the harness and of the test servers
 // lasts: QUILLO_TIME_SCALE, a whole number from 1 to 100 (1 when unset or
 // not a number). Set it when each run of the program goes under a slow
