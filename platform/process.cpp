@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/output.h"
+#include "platform/strings.h"
 
 extern char** environ;
 
@@ -27,6 +28,13 @@ std::optional<std::string> GetEnv(const char* name) {
 }
 
 std::optional<std::string> UserShell() { return GetEnv("SHELL"); }
+
+std::string UserSettingsDirectory() {
+  auto xdg = GetEnv("XDG_CONFIG_HOME");
+  if (xdg && !xdg->empty()) return WithoutTrailingSeparator(*xdg) + "/quillo/";
+  if (auto home = GetEnv("HOME"); home && !home->empty()) return WithoutTrailingSeparator(*home) + "/.config/quillo/";
+  return {};
+}
 
 bool ProcessRunning(long pid) {
   if (pid <= 0 || pid != static_cast<pid_t>(pid)) return false;

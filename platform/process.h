@@ -17,6 +17,11 @@ std::optional<std::string> GetEnv(const char* name);
 // %COMSPEC% on Windows; nothing when none is named.
 std::optional<std::string> UserShell();
 
+// The user's own directory for this program's settings, with a trailing
+// separator: $XDG_CONFIG_HOME/quillo/ (~/.config/quillo/ by default), or
+// %APPDATA%\quillo\ on Windows; "" when the environment names none.
+std::string UserSettingsDirectory();
+
 // False only when no process `pid` runs any more (this one counts as running).
 bool ProcessRunning(long pid);
 

@@ -195,6 +195,20 @@ size_t LastPathSeparator(std::string_view path) {
   return last;
 }
 
+char SeparatorFor(std::string_view path) {
+#ifdef _WIN32
+  bool slash = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '/') slash = true;
+    if (path[i] == '\\' && IsPathSeparatorAt(path, i)) return '\\';
+  }
+  return slash ? '/' : '\\';
+#else
+  (void)path;
+  return '/';
+#endif
+}
+
 bool IsAbsolutePath(std::string_view path) {
   if (IsPathSeparatorAt(path, 0)) return true;
 #ifdef _WIN32

@@ -56,6 +56,11 @@ bool IsSjisTrailAt(std::string_view text, size_t at);
 size_t LastPathSeparator(std::string_view path);
 bool IsPathSeparatorAt(std::string_view path, size_t at);
 
+// The separator to join a name to `path` with: '/' everywhere, and on
+// Windows '\\' unless `path` is written with '/' alone, so that a path keeps
+// one spelling.
+char SeparatorFor(std::string_view path);
+
 // True when `path` does not depend on the current directory: "/..." and,
 // on Windows, "\\...", "C:\\..." or "C:/..." and UNC paths ("\\\\server\\share").
 bool IsAbsolutePath(std::string_view path);

@@ -166,17 +166,11 @@ std::vector<std::string> SettingsFileCandidates(const char* programPath) {
   std::vector<std::string> candidates{kSettingsFileName};
   if (auto dir = GetEnv("QUILLO")) {
     std::string candidate = *dir;
-    if (candidate.empty() || candidate.back() != '/') candidate += '/';
+    if (candidate.empty() || !IsPathSeparatorAt(candidate, candidate.size() - 1)) candidate += '/';
     candidates.push_back(candidate + kSettingsFileName);
   }
   candidates.push_back(ProgramDirectory(programPath) + kSettingsFileName);
-  // Where Unix users keep their settings.
-  auto xdg = GetEnv("XDG_CONFIG_HOME");
-  if (xdg && !xdg->empty()) {
-    candidates.push_back(WithoutTrailingSeparator(*xdg) + "/quillo/" + kSettingsFileName);
-  } else if (auto home = GetEnv("HOME"); home && !home->empty()) {
-    candidates.push_back(WithoutTrailingSeparator(*home) + "/.config/quillo/" + kSettingsFileName);
-  }
+  if (std::string own = UserSettingsDirectory(); !own.empty()) candidates.push_back(own + kSettingsFileName);
   return candidates;
 }
 

@@ -188,7 +188,7 @@ std::string BaseName(const std::string& path) { return std::string(NamePart(path
 bool ForEachDirectoryEntry(const std::string& dir,
                            const std::function<void(std::string_view name, PathKind kind)>& visit) {
   std::string pattern = dir.empty() ? std::string(".") : dir;
-  if (!IsPathSeparatorAt(pattern, pattern.size() - 1)) pattern += '\\';
+  if (!IsPathSeparatorAt(pattern, pattern.size() - 1)) pattern += SeparatorFor(pattern);
   pattern += '*';
   WIN32_FIND_DATAW found{};
   HANDLE search = ::FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -204,7 +204,8 @@ bool ForEachDirectoryEntry(const std::string& dir,
     PathKind kind = KindOfAttributes(found.dwFileAttributes);
     // A link or junction is looked at through, as the POSIX listing does.
     if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      kind = StatPath((dir.empty() ? std::string(".") : dir) + "\\" + name);
+      const std::string base = dir.empty() ? std::string(".") : dir;
+      kind = StatPath(base + SeparatorFor(base) + name);
     }
     visit(name, kind);
   } while (::FindNextFileW(search, &found));
@@ -220,7 +221,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
 
 std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
   const std::string base = dir.empty() ? "." : dir;
-  const std::string joined = IsPathSeparatorAt(base, base.size() - 1) ? base : base + "\\";
+  const std::string joined = IsPathSeparatorAt(base, base.size() - 1) ? base : base + SeparatorFor(base);
   if (const HeldNames* held = HeldFor(base)) {
     const std::string* found = held->Find(name);
     if (found && StatPath(joined + *found) != PathKind::kNone) return *found;
@@ -305,7 +306,8 @@ DirectoryNameScope::~DirectoryNameScope() {
 }
 
 bool DirectoryNameScope::RenameNoReplace(std::string_view from, std::string_view to) {
-  return quillo::RenameNoReplace(path_ + "\\" + std::string(from), path_ + "\\" + std::string(to));
+  const char separator = SeparatorFor(path_);
+  return quillo::RenameNoReplace(path_ + separator + std::string(from), path_ + separator + std::string(to));
 }
 
 std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {

@@ -121,6 +121,34 @@ inline void AppendWide(uint32_t cp, std::wstring& wide) {
   }
 }
 
+// The Shift_JIS bytes of one EUC-JP character (two bytes of JIS X 0208
+// rows, or 0x8E and a half-width katakana); false for JIS X 0212 (0x8F),
+// which Shift_JIS has no place for.
+inline bool EucToSjis(std::string_view euc, std::string& sjis) {
+  const auto b0 = static_cast<unsigned char>(euc[0]);
+  if (euc.size() == 1) {
+    sjis.assign(1, static_cast<char>(b0));
+    return true;
+  }
+  const auto b1 = static_cast<unsigned char>(euc[1]);
+  if (b0 == 0x8E) {
+    if (b1 < 0xA1 || b1 > 0xDF) return false;
+    sjis.assign(1, static_cast<char>(b1));
+    return true;
+  }
+  if (euc.size() != 2 || b0 < 0xA1 || b0 > 0xFE || b1 < 0xA1 || b1 > 0xFE) return false;
+  const unsigned row = b0 - 0x80;  // 0x21..0x7E
+  const unsigned cell = b1 - 0x80;
+  // Rows past 0x74 are the user-defined area (0xF0-0xF9 in Shift_JIS).
+  const unsigned lead = row < 0x5F ? (row + 1) / 2 + 0x70 : (row + 1) / 2 + 0xB0;
+  unsigned trail = (row & 1) ? cell + 0x1F : cell + 0x7E;
+  if ((row & 1) && trail >= 0x7F) ++trail;
+  sjis.clear();
+  sjis += static_cast<char>(lead);
+  sjis += static_cast<char>(trail);
+  return true;
+}
+
 // The UTF-16 of the next character of `in`, and how many bytes it took.
 // Returns 0 with errno EILSEQ (no character) or EINVAL (cut at the end).
 inline size_t NextCharacter(IconvState& s, std::string_view in, std::wstring& wide) {
@@ -192,8 +220,22 @@ inline size_t NextCharacter(IconvState& s, std::string_view in, std::wstring& wi
     errno = EINVAL;
     return 0;
   }
+  std::string_view character = in.substr(0, length);
+  UINT codePage = s.from;
+  std::string sjis;
+  if (s.from == 20932) {
+    // eucJP-ms is JIS X 0208 with the vendor rows of CP932, which Windows'
+    // own EUC-JP lacks: the character is read through its Shift_JIS form.
+    if (!EucToSjis(character, sjis)) {
+      errno = EILSEQ;
+      return 0;
+    }
+    character = sjis;
+    codePage = 932;
+  }
   wchar_t units[4];
-  const int n = ::MultiByteToWideChar(s.from, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(length), units, 4);
+  const int n = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, character.data(),
+                                      static_cast<int>(character.size()), units, 4);
   if (n <= 0) {
     errno = EILSEQ;
     return 0;

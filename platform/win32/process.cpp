@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/output.h"
+#include "platform/strings.h"
 #include "platform/win32/wide.h"
 
 namespace quillo {
@@ -48,6 +49,12 @@ std::optional<std::string> GetEnv(const char* name) {
 std::optional<std::string> UserShell() {
   if (auto comspec = GetEnv("COMSPEC"); comspec && !comspec->empty()) return comspec;
   return std::string("cmd.exe");
+}
+
+std::string UserSettingsDirectory() {
+  auto appData = GetEnv("APPDATA");
+  if (!appData || appData->empty()) return {};
+  return WithoutTrailingSeparator(*appData) + "\\quillo\\";
 }
 
 bool ProcessRunning(long pid) {

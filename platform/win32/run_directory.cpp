@@ -144,7 +144,8 @@ bool OpenRunDirectory(const std::string& base, std::string& why) {
   CloseRunDirectory();
   why = TemporaryBaseProblem(base);
   if (!why.empty()) return false;
-  const std::string prefix = base + (IsPathSeparatorAt(base, base.size() - 1) ? "" : "\\") + "quillo-";
+  const std::string prefix =
+      base + (IsPathSeparatorAt(base, base.size() - 1) ? std::string() : std::string(1, SeparatorFor(base))) + "quillo-";
   PrivateSecurity security;
   for (int attempt = 0; attempt < 32; ++attempt) {
     char suffix[16];
@@ -188,7 +189,7 @@ std::string RunDirectory() {
 std::string TemporaryPath(std::string_view name) {
   const std::string dir = RunDirectory();
   if (dir.empty()) return {};
-  return dir + "\\" + std::string(name);
+  return dir + SeparatorFor(dir) + std::string(name);
 }
 
 }  // namespace quillo

@@ -88,6 +88,18 @@ TEST(PlatformPaths, AbsolutePaths) {
   }
 }
 
+TEST(PlatformPaths, JoinedNamesKeepThePathsSpelling) {
+  struct Case {
+    std::string path;
+    char windows;
+  };
+  const std::vector<Case> cases = {
+      {"", '\\'}, {"/tmp/x", '/'}, {"C:\\Temp", '\\'}, {"C:/Temp", '/'}, {"C:\\Temp/x", '\\'},
+      {"/tmp/" + kHyo, '/'}, {"tmp", '\\'},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SeparatorFor(c.path), kBackslashSeparates ? c.windows : '/') << c.path;
+}
+
 TEST(PlatformPaths, TrailBytePositions) {
   const std::string text = "a" + kHyo + "b" + kSo;
   const std::vector<bool> trail = {false, false, true, false, false, true};
