@@ -141,16 +141,27 @@ PathKind StatPath(const std::string& path) {
   return KindOfAttributes(attributes);
 }
 
-bool SyncToDisk(const std::string& dir) {
-  // Windows writes out one file at a time only (every partial file is
-  // flushed as it is finished); what is left is the directory's own entries.
-  Handle handle(::CreateFileW(WidePath(dir.empty() ? "." : dir).c_str(), GENERIC_READ | GENERIC_WRITE,
+namespace {
+
+// Flushes the directory's own entries. Windows has no call for a whole file
+// system that a user may make; renames are written through as they happen
+// (MOVEFILE_WRITE_THROUGH) and every partial file is flushed as it is
+// finished, so what is left is the directory itself.
+bool FlushDirectory(const std::string& dir) {
+  const std::string path = dir.empty() ? "." : dir;
+  Handle handle(::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle.Valid()) return StatPath(dir.empty() ? "." : dir) == PathKind::kDirectory;
+  if (!handle.Valid()) return StatPath(path) == PathKind::kDirectory;
   ::FlushFileBuffers(handle.Get());
   return true;
 }
+
+}  // namespace
+
+bool SyncToDisk(const std::string& dir) { return FlushDirectory(dir); }
+
+bool SyncDirectory(const std::string& dir) { return FlushDirectory(dir); }
 
 bool MakeDirectory(const std::string& path) {
   // A directory made here inherits the ACL of its parent: the user's
