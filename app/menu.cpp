@@ -89,7 +89,7 @@ bool OpenFolder(MenuState& m) {
   std::optional<MailList> list = NewMailList(m.folderPath, m.folderName);
   if (!list) return false;
   m.list = std::move(*list);
-  m.count = BuildMessageList(m.folderPath, m.list);
+  m.count = BuildMessageList(m.folderPath, m.list, TextReading::kWhenShown);
   m.listAsRead = true;
   ToTop(m);
   return true;
@@ -97,7 +97,7 @@ bool OpenFolder(MenuState& m) {
 
 // Reads the folder again; the list grows to hold files added meanwhile.
 void Rebuild(MenuState& m) {
-  m.count = BuildMessageList(m.folderPath, m.list);
+  m.count = BuildMessageList(m.folderPath, m.list, TextReading::kWhenShown);
   m.listAsRead = true;
   ToTop(m);
 }
@@ -140,6 +140,7 @@ Next Refresh(MenuState& m) {
 
 // Only the view is sorted; the files keep their numbers until "n".
 Next SortByDate(MenuState& m) {
+  ReadListTexts(m.folderPath, m.list, m.count, 0, m.count);
   m.count = SortListByDate(m.list, m.count);
   ToTop(m);
   return Next::kGoOn;
@@ -288,6 +289,7 @@ void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
   m.selectedIndex = 0;
   GetJobOptions().descending = 0;
   for (;;) {
+    ReadListTexts(m.folderPath, m.list, m.count, m.topRow, PageRows());
     ShowListPage(m.list, m.count, m.topRow, m.currentRow);
     // A folder's name is whatever made its directory chose.
     PrintOut("(%s):", SanitizeForConsole(m.folderName).c_str());

@@ -38,18 +38,32 @@ std::string MessageText(std::string_view name, std::string_view summary) {
   return text;
 }
 
+// The display text of one listed file, read from its folder.
+void ReadText(std::string& path, size_t folderLength, ListEntry& entry) {
+  path.replace(folderLength, std::string::npos, entry.name);
+  entry.text = MessageText(entry.name, GetSummaryCache().Summary(path));
+}
+
 // The display texts of the listed files, with the "Getting Header"
 // progress. `known` gives an entry its text when that is known without a
-// look at the file.
-void FillTexts(const std::string& folderPath, MailList& list, const std::function<bool(ListEntry&)>& known) {
+// look at the file; with kWhenShown the others are left to ReadListTexts.
+void FillTexts(const std::string& folderPath, MailList& list, const std::function<bool(ListEntry&)>& known,
+               TextReading reading) {
   WriteOut("Getting Header");
+  if (reading == TextReading::kWhenShown) {
+    // A dot for each entry, as when each is read.
+    for (ListEntry& entry : list) {
+      if (!known || !known(entry)) entry.text.clear();
+    }
+    WriteOut(std::string(list.size() + 1, '.') + "\n");
+    return;
+  }
   std::string path = folderPath + "/";
   const size_t folderLength = path.size();
   for (ListEntry& entry : list) {
     WriteOut(".");
     if (known && known(entry)) continue;
-    path.replace(folderLength, std::string::npos, entry.name);
-    entry.text = MessageText(entry.name, GetSummaryCache().Summary(path));
+    ReadText(path, folderLength, entry);
   }
   WriteOut(".\n");
 }
@@ -110,14 +124,30 @@ std::optional<MailList> NewMailList(std::string& folderPath, const std::string& 
   }
 }
 
-int BuildMessageList(const std::string& folderPath, MailList& list) {
+int BuildMessageList(const std::string& folderPath, MailList& list, TextReading reading) {
   const int count = ListMessageNames(folderPath, list);
   if (count == 0) return 0;
   // The folder's files are read from the folder kept open.
   const DirectoryOpenScope folder(folderPath);
-  FillTexts(folderPath, list, {});
+  FillTexts(folderPath, list, {}, reading);
   GetSummaryCache().EndListing();
   return count;
+}
+
+void ReadListTexts(const std::string& folderPath, MailList& list, int count, int first, int rows) {
+  count = std::min(count, static_cast<int>(list.size()));
+  const bool descending = GetJobOptions().descending != 0;
+  std::optional<DirectoryOpenScope> folder;
+  std::string path = folderPath + "/";
+  const size_t folderLength = path.size();
+  for (int i = 0; i < rows && first + i < count; ++i) {
+    const int p = first + i;
+    if (p < 0) continue;
+    ListEntry& entry = list[static_cast<size_t>(descending ? count - 1 - p : p)];
+    if (!entry.text.empty()) continue;
+    if (!folder) folder.emplace(folderPath);
+    ReadText(path, folderLength, entry);
+  }
 }
 
 int BuildRenumberedList(const std::string& folderPath, MailList& list, int count, const std::vector<bool>& placed) {
@@ -137,7 +167,7 @@ int BuildRenumberedList(const std::string& folderPath, MailList& list, int count
     entry.text = std::move(moved[*position]);
     entry.text.replace(0, kFileNumberWidth, entry.name, 0, kFileNumberWidth);
     return true;
-  });
+  }, TextReading::kWhenShown);
   // The summaries of the files taken as they were stay kept too.
   GetSummaryCache().EndListingKeepingAll();
   return listed;

@@ -157,6 +157,7 @@ TEST_F(StoreListingTest, ListAfterARenumberIsTheListOfTheFolder) {
     for (const std::string& name : c.newFiles) box.WriteFile("mbox/inbox/" + name, "Subject: new " + name + "\n");
 
     const std::string out = test::WithPipedKeys("", [&] { count = BuildRenumberedList(box.Path("mbox/inbox"), list, count, placed); });
+    ReadListTexts(box.Path("mbox/inbox"), list, count, 0, count);
     const auto [fresh, freshOut] = FreshList(box.Path("mbox/inbox"));
     EXPECT_EQ(out, freshOut) << c.what;
     EXPECT_EQ(count, static_cast<int>(fresh.size())) << c.what;
@@ -182,8 +183,50 @@ TEST_F(StoreListingTest, FilesTheRenumberMovedAreNotReadAgain) {
   // A file the renumber did not place is read.
   placed = {false, true};
   test::WithPipedKeys("", [&] { BuildRenumberedList(box.Path("mbox/inbox"), list, 2, placed); });
+  EXPECT_EQ(list[0].text, "");
+  ReadListTexts(box.Path("mbox/inbox"), list, 2, 0, 2);
   EXPECT_EQ(list[0].text, "0000 24/01/15 10:30          sender changed");
   EXPECT_EQ(list[1].text, "0001 24/01/15 10:30          sender first");
+}
+
+// A list built for showing reads only the files of the rows asked for, and
+// prints the progress of one that reads them all.
+TEST_F(StoreListingTest, TextsWhenShownAreReadForTheAskedRowsOnly) {
+  for (int i = 0; i < 6; ++i) {
+    box.WriteFile("mbox/inbox/000" + std::to_string(i) + ".txt", "From: s" + std::to_string(i) + "\n");
+  }
+  struct Case {
+    const char* what;
+    int first, rows;
+    bool descending;
+    std::string read;  // '1' for each entry (in name order) whose text is read
+  };
+  const std::vector<Case> cases = {
+      {"first page", 0, 2, false, "110000"},
+      {"a page in the middle", 2, 3, false, "001110"},
+      {"the last page runs past the end", 4, 5, false, "000011"},
+      {"descending counts from the end", 0, 2, true, "000011"},
+      {"a start before the list", -1, 2, false, "100000"},
+      {"every entry", 0, 6, false, "111111"},
+  };
+  const std::string folderPath = box.Path("mbox/inbox");
+  for (const Case& c : cases) {
+    MailList list;
+    int count = 0;
+    const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, list, TextReading::kWhenShown); });
+    EXPECT_EQ(out, "Searching.......\nGetting Header.......\n") << c.what;
+    GetJobOptions().descending = c.descending ? 1 : 0;
+    ReadListTexts(folderPath, list, count, c.first, c.rows);
+    GetJobOptions().descending = 0;
+    std::string read;
+    for (const ListEntry& entry : list) read += entry.text.empty() ? '0' : '1';
+    EXPECT_EQ(read, c.read) << c.what;
+    for (const ListEntry& entry : list) {
+      if (!entry.text.empty()) {
+        EXPECT_EQ(entry.text.substr(0, 4), entry.name.substr(0, 4)) << c.what;
+      }
+    }
+  }
 }
 
 TEST_F(StoreListingTest, EmptyOrMissingFolderGivesNoEntries) {
