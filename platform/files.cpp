@@ -25,20 +25,7 @@ namespace quillo {
 
 namespace {
 
-using held::HeldNames;
-
-// The directory part and the name part of a path, as views into it.
-std::string_view DirectoryPart(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string_view NamePart(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
+using namespace held;
 
 // An open directory, closed with its owner.
 class DirectoryHandle {
@@ -61,28 +48,6 @@ class DirectoryHandle {
  private:
   int fd_ = -1;
 };
-
-// Looked up by views: no key is built for a look-up.
-using HeldMap = std::map<std::string, HeldNames, std::less<>>;
-
-HeldMap& HeldDirectories() {
-  static HeldMap held;
-  return held;
-}
-
-// One spelling per directory: "." for the current one, no trailing '/'.
-std::string_view DirectoryKey(std::string_view dir) {
-  if (dir.empty()) return ".";
-  while (dir.size() > 1 && dir.back() == '/') dir.remove_suffix(1);
-  return dir;
-}
-
-HeldNames* HeldFor(std::string_view dir) {
-  auto& held = HeldDirectories();
-  if (held.empty()) return nullptr;
-  auto it = held.find(DirectoryKey(dir));
-  return it == held.end() ? nullptr : &it->second;
-}
 
 // The directories kept open by a DirectoryOpenScope.
 struct OpenDirectory {
@@ -110,25 +75,6 @@ Located Locate(const std::string& path) {
   auto it = open.find(DirectoryKey(DirectoryPart(path)));
   if (it == open.end()) return {AT_FDCWD, path.c_str()};
   return {it->second.handle.Fd(), path.c_str() + slash + 1};
-}
-
-void NoteAdded(const std::string& path, PathKind kind) {
-  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Add(NamePart(path), kind);
-}
-
-void NoteRemoved(const std::string& path) {
-  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Remove(NamePart(path));
-}
-
-void NoteRenamed(const std::string& from, const std::string& to) {
-  if (HeldDirectories().empty()) return;
-  HeldNames* source = HeldFor(DirectoryPart(from));
-  HeldNames* target = HeldFor(DirectoryPart(to));
-  if (source && source == target && source->Rename(NamePart(from), NamePart(to))) return;
-  const PathKind kind = source ? source->Remove(NamePart(from)) : PathKind::kNone;
-  if (!target) return;
-  // The name moves with its kind; a name not held is looked at.
-  target->Add(NamePart(to), kind != PathKind::kNone ? kind : StatPath(to));
 }
 
 }  // namespace
@@ -184,18 +130,6 @@ bool RemoveFile(const std::string& path) {
   return true;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool ForEachDirectoryEntry(const std::string& dir,
                            const std::function<void(std::string_view name, PathKind kind)>& visit) {
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());
@@ -215,12 +149,6 @@ bool ForEachDirectoryEntry(const std::string& dir,
   return true;
 }
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
-  entries.clear();
-  return ForEachDirectoryEntry(
-      dir, [&entries](std::string_view name, PathKind kind) { entries.push_back({std::string(name), kind}); });
-}
-
 std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
   const std::string base = dir.empty() ? "." : dir;
   if (StatPath(base + "/" + name) != PathKind::kNone) return name;
@@ -237,10 +165,6 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const st
     if (strcasecmp(e.name.c_str(), name.c_str()) == 0) return e.name;
   }
   return std::nullopt;
-}
-
-bool ExistsIgnoringCase(const std::string& path) {
-  return FindNameIgnoringCase(DirectoryOf(path), BaseName(path)).has_value();
 }
 
 namespace {
@@ -331,29 +255,6 @@ DirectoryOpenScope::~DirectoryOpenScope() {
   if (it != open.end() && --it->second.holders == 0) open.erase(it);
 }
 
-DirectoryNameScope::DirectoryNameScope(const std::string& dir)
-    : path_(DirectoryKey(dir)), dir_(path_), open_(dir) {
-  auto& held = HeldDirectories();
-  if (auto it = held.find(dir_); it != held.end()) {
-    ++it->second.holders;
-    return;
-  }
-  HeldNames names;
-  names.holders = 1;
-  if (!ForEachDirectoryEntry(dir_, [&names](std::string_view name, PathKind kind) { names.Add(name, kind); })) {
-    dir_.clear();  // nothing held: look-ups there scan as usual
-    return;
-  }
-  held.emplace(dir_, std::move(names));
-}
-
-DirectoryNameScope::~DirectoryNameScope() {
-  if (dir_.empty()) return;
-  auto& held = HeldDirectories();
-  auto it = held.find(dir_);
-  if (it != held.end() && --it->second.holders == 0) held.erase(it);
-}
-
 bool DirectoryNameScope::RenameNoReplace(std::string_view from, std::string_view to) {
 #ifdef RENAME_NOREPLACE
   HeldNames* held = dir_.empty() ? nullptr : HeldFor(dir_);
@@ -372,14 +273,6 @@ bool DirectoryNameScope::RenameNoReplace(std::string_view from, std::string_view
   return quillo::RenameNoReplace(path_ + "/" + std::string(from), path_ + "/" + std::string(to));
 }
 
-std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {
-  const HeldNames* held = HeldFor(dir);
-  if (!held) return std::nullopt;
-  return held->FileCount(extension);
-}
-
-void NoteNewFile(const std::string& path) { NoteAdded(path, PathKind::kFile); }
-
 std::string CurrentDirectory() {
   char buf[PATH_MAX];
   if (!getcwd(buf, sizeof buf)) return {};
@@ -387,14 +280,6 @@ std::string CurrentDirectory() {
 }
 
 bool ChangeDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
-
-WorkingDirectoryScope::WorkingDirectoryScope(const std::string& directory) : saved_(CurrentDirectory()) {
-  entered_ = !saved_.empty() && ChangeDirectory(directory.empty() ? std::string(".") : directory);
-}
-
-WorkingDirectoryScope::~WorkingDirectoryScope() {
-  if (entered_) ChangeDirectory(saved_);
-}
 
 std::string ProgramDirectory(const char* argv0) {
   char buf[PATH_MAX];
@@ -455,15 +340,6 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
   struct stat st {};
   if (fstat(fd, &st) != 0) return std::nullopt;
   return StampOfStat(st);
-}
-
-bool StampSettled(const FileStamp& stamp) {
-  // Two seconds covers the coarsest clock a file system keeps (FAT's).
-  constexpr long long kClockStepNs = 2'000'000'000LL;
-  const long long nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
-  return stamp.writtenNs <= nowNs - kClockStepNs;
 }
 
 }  // namespace quillo

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -167,5 +169,24 @@ class HeldNames {
   size_t taken_ = 0;             // slots not kEmpty
   std::vector<std::pair<std::string, int>> filesByExtension_;
 };
+
+// The directory part and the name part of a path, as views into it. On
+// Windows "C:\\x" has the directory "C:\\", which is not "C:" (the current
+// directory of drive C).
+std::string_view DirectoryPart(std::string_view path);
+std::string_view NamePart(std::string_view path);
+
+// One spelling per directory: "." for the current one, no trailing separator.
+std::string_view DirectoryKey(std::string_view dir);
+
+// Looked up by views: no key is built for a look-up.
+using HeldMap = std::map<std::string, HeldNames, std::less<>>;
+HeldMap& HeldDirectories();
+HeldNames* HeldFor(std::string_view dir);
+
+// What this program did to a file, told to the held names of its directory.
+void NoteAdded(const std::string& path, PathKind kind);
+void NoteRemoved(const std::string& path);
+void NoteRenamed(const std::string& from, const std::string& to);
 
 }  // namespace quillo::held

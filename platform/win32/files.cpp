@@ -22,69 +22,13 @@ namespace quillo {
 
 namespace {
 
-using held::HeldNames;
+using namespace held;
 using win32::Handle;
 using win32::WidePath;
 
 // Windows counts file times in 100 ns steps from 1601; the stamps count
 // nanoseconds from 1970.
 constexpr long long kEpochDifference100ns = 116444736000000000LL;
-
-// The directory part and the name part of a path, as views into it. "C:\x"
-// has the directory "C:\", which is not "C:" (the current directory there).
-std::string_view DirectoryPart(std::string_view path) {
-  const size_t slash = LastPathSeparator(path);
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return path.substr(0, 1);
-  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
-  return path.substr(0, slash);
-}
-
-std::string_view NamePart(std::string_view path) {
-  const size_t slash = LastPathSeparator(path);
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-using HeldMap = std::map<std::string, HeldNames, std::less<>>;
-
-HeldMap& HeldDirectories() {
-  static HeldMap held;
-  return held;
-}
-
-// One spelling per directory: "." for the current one, no trailing separator.
-std::string_view DirectoryKey(std::string_view dir) {
-  if (dir.empty()) return ".";
-  while (dir.size() > 1 && IsPathSeparatorAt(dir, dir.size() - 1) && !(dir.size() == 3 && dir[1] == ':')) {
-    dir.remove_suffix(1);
-  }
-  return dir;
-}
-
-HeldNames* HeldFor(std::string_view dir) {
-  auto& held = HeldDirectories();
-  if (held.empty()) return nullptr;
-  auto it = held.find(DirectoryKey(dir));
-  return it == held.end() ? nullptr : &it->second;
-}
-
-void NoteAdded(const std::string& path, PathKind kind) {
-  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Add(NamePart(path), kind);
-}
-
-void NoteRemoved(const std::string& path) {
-  if (HeldNames* held = HeldFor(DirectoryPart(path))) held->Remove(NamePart(path));
-}
-
-void NoteRenamed(const std::string& from, const std::string& to) {
-  if (HeldDirectories().empty()) return;
-  HeldNames* source = HeldFor(DirectoryPart(from));
-  HeldNames* target = HeldFor(DirectoryPart(to));
-  if (source && source == target && source->Rename(NamePart(from), NamePart(to))) return;
-  const PathKind kind = source ? source->Remove(NamePart(from)) : PathKind::kNone;
-  if (!target) return;
-  target->Add(NamePart(to), kind != PathKind::kNone ? kind : StatPath(to));
-}
 
 // errno for the last Windows error, as far as callers look at it.
 void SetErrnoFromLastError() {
@@ -192,10 +136,6 @@ bool RemoveFile(const std::string& path) {
   return true;
 }
 
-std::string DirectoryOf(const std::string& path) { return std::string(DirectoryPart(path)); }
-
-std::string BaseName(const std::string& path) { return std::string(NamePart(path)); }
-
 bool ForEachDirectoryEntry(const std::string& dir,
                            const std::function<void(std::string_view name, PathKind kind)>& visit) {
   std::string pattern = dir.empty() ? std::string(".") : dir;
@@ -224,12 +164,6 @@ bool ForEachDirectoryEntry(const std::string& dir,
   return true;
 }
 
-bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
-  entries.clear();
-  return ForEachDirectoryEntry(
-      dir, [&entries](std::string_view name, PathKind kind) { entries.push_back({std::string(name), kind}); });
-}
-
 std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const std::string& name) {
   const std::string base = dir.empty() ? "." : dir;
   const std::string joined = IsPathSeparatorAt(base, base.size() - 1) ? base : base + SeparatorFor(base);
@@ -247,10 +181,6 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const st
   }
   if (caseOnly) return *caseOnly;
   return std::nullopt;
-}
-
-bool ExistsIgnoringCase(const std::string& path) {
-  return FindNameIgnoringCase(DirectoryOf(path), BaseName(path)).has_value();
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -293,41 +223,10 @@ DirectoryOpenScope::DirectoryOpenScope(const std::string&) {}
 
 DirectoryOpenScope::~DirectoryOpenScope() = default;
 
-DirectoryNameScope::DirectoryNameScope(const std::string& dir)
-    : path_(DirectoryKey(dir)), dir_(path_), open_(dir) {
-  auto& held = HeldDirectories();
-  if (auto it = held.find(dir_); it != held.end()) {
-    ++it->second.holders;
-    return;
-  }
-  HeldNames names;
-  names.holders = 1;
-  if (!ForEachDirectoryEntry(dir_, [&names](std::string_view name, PathKind kind) { names.Add(name, kind); })) {
-    dir_.clear();
-    return;
-  }
-  held.emplace(dir_, std::move(names));
-}
-
-DirectoryNameScope::~DirectoryNameScope() {
-  if (dir_.empty()) return;
-  auto& held = HeldDirectories();
-  auto it = held.find(dir_);
-  if (it != held.end() && --it->second.holders == 0) held.erase(it);
-}
-
 bool DirectoryNameScope::RenameNoReplace(std::string_view from, std::string_view to) {
   const char separator = SeparatorFor(path_);
   return quillo::RenameNoReplace(path_ + separator + std::string(from), path_ + separator + std::string(to));
 }
-
-std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {
-  const HeldNames* held = HeldFor(dir);
-  if (!held) return std::nullopt;
-  return held->FileCount(extension);
-}
-
-void NoteNewFile(const std::string& path) { NoteAdded(path, PathKind::kFile); }
 
 std::string CurrentDirectory() {
   const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
@@ -340,14 +239,6 @@ std::string CurrentDirectory() {
 }
 
 bool ChangeDirectory(const std::string& path) { return ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0; }
-
-WorkingDirectoryScope::WorkingDirectoryScope(const std::string& directory) : saved_(CurrentDirectory()) {
-  entered_ = !saved_.empty() && ChangeDirectory(directory.empty() ? std::string(".") : directory);
-}
-
-WorkingDirectoryScope::~WorkingDirectoryScope() {
-  if (entered_) ChangeDirectory(saved_);
-}
 
 std::string ProgramDirectory(const char* argv0) {
   std::wstring wide(MAX_PATH, L'\0');
@@ -441,14 +332,6 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
   const intptr_t h = ::_get_osfhandle(fd);
   if (h == -1) return std::nullopt;
   return StampOfHandle(reinterpret_cast<HANDLE>(h));
-}
-
-bool StampSettled(const FileStamp& stamp) {
-  constexpr long long kClockStepNs = 2'000'000'000LL;
-  const long long nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
-  return stamp.writtenNs <= nowNs - kClockStepNs;
 }
 
 }  // namespace quillo
