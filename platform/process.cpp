@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/first_line.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 
@@ -149,37 +150,17 @@ class Pipe {
   int fds_[2];
 };
 
-// Output past the first line is read and dropped up to this many bytes; a
-// command that prints more than that is no longer listened to.
-constexpr size_t kMostDroppedBytes = size_t{16} << 20;
-
-// Reads the first line of `fd` into `out` (at most `longest` bytes before
-// its LF) and drains the rest.
+// Reads the first line of `fd` into `out` and drains the rest.
 void ReadFirstLine(int fd, size_t longest, CommandLineOutput& out) {
-  char chunk[4096];
-  bool lineDone = false;
-  size_t dropped = 0;
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    std::string_view got(chunk, static_cast<size_t>(n));
-    if (lineDone) {
-      dropped += got.size();
-      if (dropped > kMostDroppedBytes) break;
-      continue;
-    }
-    const size_t lf = got.find('\n');
-    out.line.append(got.substr(0, lf));
-    if (lf != std::string_view::npos) lineDone = true;
-    if (out.line.size() > longest + (lineDone ? 0 : 1)) {
-      out.tooLong = true;
-      lineDone = true;
-    }
-  }
-  if (!out.line.empty() && out.line.back() == '\r') out.line.pop_back();
-  if (out.line.size() > longest) out.tooLong = true;
-  if (out.tooLong) out.line.clear();
+  ReadFirstLineFrom(
+      [fd](char* chunk, size_t size) -> long {
+        for (;;) {
+          const ssize_t n = read(fd, chunk, size);
+          if (n < 0 && errno == EINTR) continue;
+          return static_cast<long>(n);
+        }
+      },
+      longest, out);
 }
 
 }  // namespace

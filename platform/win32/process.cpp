@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/first_line.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "platform/win32/wide.h"
@@ -146,32 +147,14 @@ int WaitForExit(const Started& started) {
   return static_cast<int>(code);
 }
 
-constexpr size_t kMostDroppedBytes = size_t{16} << 20;
-
 void ReadFirstLine(HANDLE h, size_t longest, CommandLineOutput& out) {
-  char chunk[4096];
-  bool lineDone = false;
-  size_t dropped = 0;
-  for (;;) {
-    DWORD n = 0;
-    if (!::ReadFile(h, chunk, sizeof chunk, &n, nullptr) || n == 0) break;
-    std::string_view got(chunk, n);
-    if (lineDone) {
-      dropped += got.size();
-      if (dropped > kMostDroppedBytes) break;
-      continue;
-    }
-    const size_t lf = got.find('\n');
-    out.line.append(got.substr(0, lf));
-    if (lf != std::string_view::npos) lineDone = true;
-    if (out.line.size() > longest + (lineDone ? 0 : 1)) {
-      out.tooLong = true;
-      lineDone = true;
-    }
-  }
-  if (!out.line.empty() && out.line.back() == '\r') out.line.pop_back();
-  if (out.line.size() > longest) out.tooLong = true;
-  if (out.tooLong) out.line.clear();
+  ReadFirstLineFrom(
+      [h](char* chunk, size_t size) -> long {
+        DWORD n = 0;
+        if (!::ReadFile(h, chunk, static_cast<DWORD>(size), &n, nullptr)) return -1;
+        return static_cast<long>(n);
+      },
+      longest, out);
 }
 
 }  // namespace
