@@ -30,13 +30,23 @@ class SocketHandle {
   explicit SocketHandle(NativeSocket fd) : fd_(fd) {}
   ~SocketHandle() { Close(); }
   SocketHandle(SocketHandle&& other) noexcept : fd_(other.Release()) {}
-  SocketHandle& operator=(SocketHandle&& other) noexcept;
+  SocketHandle& operator=(SocketHandle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
   SocketHandle(const SocketHandle&) = delete;
   SocketHandle& operator=(const SocketHandle&) = delete;
 
   bool Valid() const { return fd_ != kNoSocket; }
   NativeSocket Fd() const { return fd_; }
-  NativeSocket Release();
+  NativeSocket Release() {
+    const NativeSocket fd = fd_;
+    fd_ = kNoSocket;
+    return fd;
+  }
   void Close();
 
  private:

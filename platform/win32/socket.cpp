@@ -130,20 +130,6 @@ bool CanCreateStreamSocket() {
   return probe.Valid();
 }
 
-SocketHandle& SocketHandle::operator=(SocketHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-NativeSocket SocketHandle::Release() {
-  NativeSocket fd = fd_;
-  fd_ = kNoSocket;
-  return fd;
-}
-
 void SocketHandle::Close() {
   if (fd_ != kNoSocket) ::closesocket(static_cast<SOCKET>(fd_));
   fd_ = kNoSocket;
