@@ -51,9 +51,10 @@ void FillTexts(const std::string& folderPath, MailList& list, const std::functio
                TextReading reading) {
   WriteOut("Getting Header");
   if (reading == TextReading::kWhenShown) {
-    // A dot for each entry, as when each is read.
-    for (ListEntry& entry : list) {
-      if (!known || !known(entry)) entry.text.clear();
+    // The names were listed afresh, without texts: only the known ones are
+    // given theirs. A dot for each entry, as when each is read.
+    if (known) {
+      for (ListEntry& entry : list) known(entry);
     }
     WriteOut(std::string(list.size() + 1, '.') + "\n");
     return;
