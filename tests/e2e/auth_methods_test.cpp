@@ -16,6 +16,7 @@
 #include "tests/support/dovecot_server.h"
 #include "tests/support/harness.h"
 #include "tests/support/scripted_pop_server.h"
+#include "tests/support/shell_scripts.h"
 #include "tests/support/smtp_server.h"
 #include "tests/support/token_endpoint.h"
 
@@ -59,7 +60,7 @@ void ExpectNowhere(const std::string& secret, const RunResult& r, const Sandbox&
 // secret is in no settings file.
 std::string TokenCommand(const Sandbox& box, const std::string& secret, const std::string& name = "token") {
   box.WriteFile(name, secret + "\n");
-  return "cat '" + box.Path(name) + "'";
+  return PrintFileCommand(box.Path(name));
 }
 
 class OauthDovecot : public ::testing::Test {
@@ -222,9 +223,13 @@ TEST_F(SaslScripted, PasswdcmdFailuresEndTheJobBeforeAnyConnection) {
     const char* message;
   };
   const Case cases[] = {
-      {"failing", "echo half-a-secret; echo 'gpg: decryption failed' >&2; exit 2", "passwdcmd error!(exit status 2)\a\n"},
-      {"printing nothing", "true", "passwdcmd error!(printed no password, exit status 0)\a\n"},
-      {"empty first line", "printf '\\nsecret\\n'", "passwdcmd error!(printed no password, exit status 0)\a\n"},
+      {"failing",
+       ShellForm("echo half-a-secret; echo 'gpg: decryption failed' >&2; exit 2",
+                 "echo half-a-secret& echo gpg: decryption failed>&2& exit 2"),
+       "passwdcmd error!(exit status 2)\a\n"},
+      {"printing nothing", ShellForm("true", "rem"), "passwdcmd error!(printed no password, exit status 0)\a\n"},
+      {"empty first line", ShellForm("printf '\\nsecret\\n'", "echo.& echo secret"),
+       "passwdcmd error!(printed no password, exit status 0)\a\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -237,15 +242,16 @@ TEST_F(SaslScripted, PasswdcmdFailuresEndTheJobBeforeAnyConnection) {
   }
   // The command's own words reach the user.
   ScriptedPopServer server({kScriptedMessage});
-  RunResult r = Receive(server, "passwdcmd=echo 'unlock the keyring' >&2; exit 1\n");
-  EXPECT_NE(r.err.find("unlock the keyring\n"), std::string::npos) << r.err;
+  RunResult r = Receive(
+      server, "passwdcmd=" + ShellForm("echo 'unlock the keyring' >&2; exit 1", "echo unlock the keyring>&2& exit 1") + "\n");
+  EXPECT_NE(r.err.find("unlock the keyring" + ShellLineEnd()), std::string::npos) << r.err;
 }
 
 TEST_F(SaslScripted, OnlyTheFirstLineOfPasswdcmdIsTheSecretAndMinusPWins) {
   ScriptedPopServer server({kScriptedMessage}, "line-one");
   Sandbox keys;
   keys.WriteFile("lines", "line-one\nline-two\nline-three\n");
-  RunResult r = Receive(server, "passwdcmd=cat '" + keys.Path("lines") + "'\npasswd=stored\n");
+  RunResult r = Receive(server, "passwdcmd=" + PrintFileCommand(keys.Path("lines")) + "\npasswd=stored\n");
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(box_.List("mbox/inbox"), std::vector<std::string>{"0000.TXT"}) << r.err;
   EXPECT_NE(r.out.find("S:PASS ********\nR:+OK"), std::string::npos) << r.out;

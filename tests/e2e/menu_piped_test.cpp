@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/e2e/menu_fixture.h"
+#include "tests/support/shell_scripts.h"
 
 namespace quillo::test {
 namespace {
@@ -165,16 +166,21 @@ TEST(MenuPiped, MakeAndRemoveFolders) {
   EXPECT_FALSE(box.Exists("mbox/work"));
 }
 
-// A command on PATH that records where it ran and what it was given.
-void WriteRecorder(const Sandbox& box, const std::string& name, const std::string& record) {
-  box.WriteFile("bin/" + name, "#!/bin/sh\n{ pwd; printf '%s|\\n' \"$@\"; } > \"$HOME/" + record + "\"\n");
-  std::filesystem::permissions(box.Path("bin/" + name), std::filesystem::perms::owner_all);
+// A command on PATH that records where it ran and what it was given;
+// its name for the program.
+std::string WriteRecorder(const Sandbox& box, const std::string& name, const std::string& record) {
+  const std::string target = ShellQuoted(ProgramPath(box.Path(record)));
+  return WriteScript(box, "bin/" + name, "{ pwd; printf '%s|\\n' \"$@\"; } > " + target + "\n",
+                     "cd > " + target + "\nfor %%a in (%*) do echo %%~a^|>> " + target + "\n");
 }
 
-Env WithBin(const Sandbox& box, Env env = {}) {
-  env["PATH"] = box.Path("bin") + ":/usr/bin:/bin";
-  return Offline(env);
+// What the recorder wrote for a run in `dir` given `argument`.
+std::string Recorded(const std::string& dir, const std::string& argument) {
+  const std::string end = ShellLineEnd();
+  return ProgramPath(std::filesystem::canonical(dir).string()) + end + argument + "|" + end;
 }
+
+Env WithBin(const Sandbox& box, Env env = {}) { return Offline(WithSearchDirectory(env, box.Path("bin"))); }
 
 TEST(MenuPiped, CommandRunsOnTheSelectedFileInItsDirectory) {
   Sandbox box;
@@ -183,10 +189,10 @@ TEST(MenuPiped, CommandRunsOnTheSelectedFileInItsDirectory) {
   const std::string file = box.Path("mbox/inbox/0001.TXT");
   RunResult r = box.Run({}, "2\nx!\nrec\nq\n", WithBin(box));
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("Exequte\nTarget file:" + file + "\ncommand:rec\r\nrec '" + file + "'\n"), std::string::npos)
+  EXPECT_NE(r.out.find("Exequte\nTarget file:" + file + "\ncommand:rec\r\nrec " + ShellQuoted(file) + "\n"),
+            std::string::npos)
       << r.out;
-  const std::string inbox = std::filesystem::canonical(box.Path("mbox/inbox")).string();
-  EXPECT_EQ(box.ReadFile("where"), inbox + "\n" + file + "|\n");
+  EXPECT_EQ(box.ReadFile("where"), Recorded(box.Path("mbox/inbox"), file));
 }
 
 TEST(MenuPiped, CommandEdgeCases) {
@@ -212,8 +218,7 @@ TEST(MenuPiped, CommandEdgeCases) {
     if (!c.runs) {
       EXPECT_FALSE(one.Exists("where")) << c.name;
     } else {
-      const std::string dir = std::filesystem::canonical(one.Path("mbox/inbox")).string();
-      EXPECT_EQ(one.ReadFile("where"), dir + "\n" + one.Path("mbox/inbox") + "/|\n") << c.name;
+      EXPECT_EQ(one.ReadFile("where"), Recorded(one.Path("mbox/inbox"), one.Path("mbox/inbox") + "/")) << c.name;
     }
     EXPECT_EQ(Occurrences(r.out, "(inbox):"), 2) << c.name;
   }
@@ -229,13 +234,12 @@ TEST(MenuPiped, EditRunsTheEditorOnTheSelectedFile) {
   // In an empty folder the editor gets the folder path with no file name.
   for (const Case& c : std::vector<Case>{{3, "2\nxe\nq\n", "0001.TXT", 3}, {0, "E\nq\n", "", 2}}) {
     Sandbox box;
-    WriteRecorder(box, "rec", "where");
-    MakeMenuBox(box, c.messages, 25, "editor=" + box.Path("bin/rec") + "\n");
+    const std::string editor = WriteRecorder(box, "rec", "where");
+    MakeMenuBox(box, c.messages, 25, "editor=" + editor + "\n");
     RunResult r = box.Run({}, c.keys, WithBin(box));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Edit mail\n"), std::string::npos) << c.keys;
-    const std::string inbox = std::filesystem::canonical(box.Path("mbox/inbox")).string();
-    EXPECT_EQ(box.ReadFile("where"), inbox + "\n" + box.Path("mbox/inbox/") + c.file + "|\n") << c.keys;
+    EXPECT_EQ(box.ReadFile("where"), Recorded(box.Path("mbox/inbox"), box.Path("mbox/inbox/") + c.file)) << c.keys;
     EXPECT_EQ(Occurrences(r.out, "(inbox):"), c.prompts) << c.keys;
   }
 }
@@ -262,7 +266,9 @@ TEST(MenuPiped, RefreshShowsFilesAddedMeanwhile) {
   Sandbox box;
   MakeMenuBox(box, 2);
   // The command copies the selected message twice within its folder.
-  RunResult r = box.Run({}, "!\nsh -c 'cp \"$0\" 0008.TXT; cp \"$0\" 0009.TXT'\nr\nq\n", kOffline);
+  const std::string copier = WriteScript(box, "bin/copier", "cp \"$1\" 0008.TXT; cp \"$1\" 0009.TXT\n",
+                                         "copy /y %1 0008.TXT >nul\ncopy /y %1 0009.TXT >nul\n");
+  RunResult r = box.Run({}, "!\n" + copier + "\nr\nq\n", kOffline);
   EXPECT_EQ(r.exitCode, 0);
   const size_t refresh = r.out.find("Reflesh\nSearching.....\n");
   ASSERT_NE(refresh, std::string::npos) << r.out;
