@@ -1,6 +1,5 @@
 #include "app/menu.h"
 
-#include <optional>
 #include <vector>
 
 #include "console/external.h"
@@ -9,6 +8,7 @@
 #include "console/paging.h"
 #include "console/pager.h"
 #include "console/run_command.h"
+#include "platform/files.h"
 #include "platform/keys.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -82,17 +82,14 @@ void ToTop(MenuState& m) {
 }
 
 // Builds the list of the current folder into a fresh MailList, the old one
-// released first. False when no list could be made.
-bool OpenFolder(MenuState& m) {
+// released first.
+void OpenFolder(MenuState& m) {
   m.list = MailList{};
   m.count = 0;
-  std::optional<MailList> list = NewMailList(m.folderPath, m.folderName);
-  if (!list) return false;
-  m.list = std::move(*list);
+  m.folderPath = FolderPath(m.folderName);
   m.count = BuildMessageList(m.folderPath, m.list, TextReading::kWhenShown);
   m.listAsRead = true;
   ToTop(m);
-  return true;
 }
 
 // Reads the folder again; the list grows to hold files added meanwhile.
@@ -149,6 +146,9 @@ Next SortByDate(MenuState& m) {
 // The files the renumber moved keep the texts the list had for them when
 // nothing since the listing (an edit, a shell, a job) may have changed them.
 Next Renumber(MenuState& m) {
+  // The names read for the renumber, kept up to date by its renames, are the
+  // listing after it: the folder is not read again.
+  const DirectoryNameScope names(m.folderPath);
   std::vector<bool> placed;
   RenumberFolder(m.folderName, m.list, m.count, placed);
   if (!m.listAsRead) {
@@ -165,7 +165,8 @@ Next ChangeFolder(MenuState& m) {
   m.list = MailList{};
   m.count = 0;
   ChooseFolder(m.folderName);
-  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+  OpenFolder(m);
+  return Next::kGoOn;
 }
 
 Next NewFolder(MenuState&) {
@@ -195,7 +196,8 @@ Next ChildShell(MenuState& m) {
   m.list = MailList{};
   m.count = 0;
   RunShell(FolderPath(m.folderName) + "/");
-  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+  OpenFolder(m);
+  return Next::kGoOn;
 }
 
 struct MenuCommand {
@@ -260,7 +262,8 @@ Next HandOver(MenuState& m, const std::string& input, const std::function<int(co
   m.list = MailList{};
   m.count = 0;
   if (EqualsIgnoreCase(input, "g")) m.folderName = kHomeFolder;
-  return OpenFolder(m) ? Next::kGoOn : Next::kEnd;
+  OpenFolder(m);
+  return Next::kGoOn;
 }
 
 Next Decide(MenuState& m, const std::string& input, const std::function<int(const std::string&)>& dispatch) {
@@ -285,7 +288,7 @@ void MenuLoop(const std::function<int(const std::string&)>& dispatch) {
   } summariesKept;
   MenuState m;
   m.folderName = kHomeFolder;
-  if (!OpenFolder(m)) return;
+  OpenFolder(m);
   m.selectedIndex = 0;
   GetJobOptions().descending = 0;
   for (;;) {

@@ -167,27 +167,8 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const st
   return std::nullopt;
 }
 
-namespace {
-
-// The name under which `to` already exists in any letter case. Where the
-// directory's names are held, they answer without a look at the exact name:
-// a file another program made under exactly that name still stops the
-// no-replace rename itself.
-std::optional<std::string> ExistingTarget(const std::string& to) {
-  const std::string_view dir = DirectoryPart(to);
-  const std::string_view name = NamePart(to);
-  const HeldNames* held = HeldFor(dir);
-  if (!held) return FindNameIgnoringCase(std::string(dir), std::string(name));
-  const std::string* found = held->Find(name);
-  if (!found) return std::nullopt;
-  if (StatPath(std::string(dir) + "/" + *found) != PathKind::kNone) return *found;
-  return FindNameIgnoringCase(std::string(dir), std::string(name));
-}
-
-}  // namespace
-
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (auto existing = ExistingTarget(to)) {
+  if (auto existing = HeldOrFoundName(to)) {
     // Only a change of letter case of the same file may proceed.
     const bool sameFile = DirectoryOf(to) == DirectoryOf(from) && *existing == BaseName(from);
     if (!sameFile) {

@@ -69,6 +69,13 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& dir, const st
 // True when `path` exists, its last component compared without regard to case.
 bool ExistsIgnoringCase(const std::string& path);
 
+// The name under which `path` exists in any letter case, as
+// FindNameIgnoringCase gives it; but where a DirectoryNameScope holds the
+// directory's names they answer without a look at the exact name, which a
+// folder's renumber would pay for every free number. A file another program
+// made under exactly that name meanwhile still stops a no-replace rename.
+std::optional<std::string> HeldOrFoundName(const std::string& path);
+
 // Keeps the names of one directory in memory while a job adds files to it, so
 // that a case-insensitive look-up there costs no scan of the directory (a scan
 // per new file grows with the square of the folder). This program's own
@@ -114,6 +121,13 @@ class DirectoryNameScope {
 // Opens `path` for reading: a descriptor, or -1 (errno set). From its
 // directory when a DirectoryOpenScope keeps that open.
 int OpenForReading(const std::string& path);
+
+// The entries of `dir` as a DirectoryNameScope holding it knows them (this
+// program's own changes included, another program's since it was read not),
+// in no particular order and without reading the directory again; as
+// ForEachDirectoryEntry when no scope holds it.
+bool ForEachKnownEntry(const std::string& dir,
+                       const std::function<void(std::string_view name, PathKind kind)>& visit);
 
 // The number of regular files in `dir` whose name ends in "." and `extension`
 // (any letter case), when a DirectoryNameScope holds the directory's names;

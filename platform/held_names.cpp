@@ -86,6 +86,17 @@ bool ExistsIgnoringCase(const std::string& path) {
   return FindNameIgnoringCase(DirectoryOf(path), BaseName(path)).has_value();
 }
 
+std::optional<std::string> HeldOrFoundName(const std::string& path) {
+  const std::string_view dir = DirectoryPart(path);
+  const std::string_view name = NamePart(path);
+  const HeldNames* held = HeldFor(dir);
+  if (!held) return FindNameIgnoringCase(std::string(dir), std::string(name));
+  const std::string* found = held->Find(name);
+  if (!found) return std::nullopt;
+  if (StatPath(std::string(dir) + "/" + *found) != PathKind::kNone) return *found;
+  return FindNameIgnoringCase(std::string(dir), std::string(name));
+}
+
 DirectoryNameScope::DirectoryNameScope(const std::string& dir)
     : path_(DirectoryKey(dir)), dir_(path_), open_(dir) {
   auto& held = HeldDirectories();
@@ -107,6 +118,14 @@ DirectoryNameScope::~DirectoryNameScope() {
   auto& held = HeldDirectories();
   auto it = held.find(dir_);
   if (it != held.end() && --it->second.holders == 0) held.erase(it);
+}
+
+bool ForEachKnownEntry(const std::string& dir,
+                       const std::function<void(std::string_view name, PathKind kind)>& visit) {
+  const HeldNames* held = HeldFor(dir);
+  if (!held) return ForEachDirectoryEntry(dir, visit);
+  held->ForEach(visit);
+  return true;
 }
 
 std::optional<int> HeldFileCount(const std::string& dir, const std::string& extension) {

@@ -73,6 +73,12 @@ class HeldNames {
       if (!found) found = &names_[at].name;
     }
   }
+  // Every name held, in no particular order.
+  void ForEach(const std::function<void(std::string_view name, PathKind kind)>& visit) const {
+    for (const Name& held : names_) {
+      if (!held.name.empty()) visit(held.name, held.kind);  // removed names are emptied
+    }
+  }
   // Regular files whose name ends in "." and `extension`, in any letter case.
   int FileCount(std::string_view extension) const {
     for (const auto& [held, count] : filesByExtension_) {

@@ -170,7 +170,9 @@ int RenumberFolder(const std::string& folder, const MailList& list, int count, s
   // A file already under its new name takes no step.
   placed.assign(n, false);
   for (size_t i = 0; i < n; ++i) placed[i] = current[i] == targets[i];
-  const auto takenOutside = [&dir](std::string_view name) { return ExistsIgnoringCase(dir + "/" + std::string(name)); };
+  const auto takenOutside = [&dir](std::string_view name) {
+    return HeldOrFoundName(dir + "/" + std::string(name)).has_value();
+  };
   RenameRunner runner(names, count, placed);
   if (!PlanRenames(current, targets, takenOutside, [&runner](const RenameStep& step) { runner.Run(step); })) {
     RenumberInTwoPasses(dir, list, count, placed);

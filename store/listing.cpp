@@ -75,7 +75,9 @@ void CollectMessageNames(const std::string& folderPath, MailList& list, std::vec
                          std::vector<std::string>& partials) {
   list.clear();
   leftovers.clear();
-  ForEachDirectoryEntry(folderPath, [&](std::string_view name, PathKind kind) {
+  // Within a job that holds the folder's names (a renumber), they are the
+  // folder as the job left it.
+  ForEachKnownEntry(folderPath, [&](std::string_view name, PathKind kind) {
     if (kind != PathKind::kFile) return;
     if (IsMessageName(name)) {
       list.push_back({std::string(name), {}});
@@ -111,19 +113,6 @@ int ListMessageNames(const std::string& folderPath, MailList& list) {
 }
 
 }  // namespace
-
-std::optional<MailList> NewMailList(std::string& folderPath, const std::string& folder) {
-  folderPath = FolderPath(folder);
-  size_t entries = 0;
-  ForEachDirectoryEntry(folderPath, [&entries](std::string_view, PathKind) { ++entries; });
-  try {
-    MailList list;
-    list.reserve(std::max<size_t>(entries, 1));
-    return list;
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
-  }
-}
 
 int BuildMessageList(const std::string& folderPath, MailList& list, TextReading reading) {
   const int count = ListMessageNames(folderPath, list);
@@ -191,12 +180,11 @@ void ShowListPage(const MailList& list, int count, int first, int cursor) {
 
 void ListFolder(const std::string& folder, int sortByDate) {
   GetSettings().lines = kWholeFolderLines;
-  std::string folderPath;
-  std::optional<MailList> list = NewMailList(folderPath, folder);
-  if (!list) return;
-  const int count = BuildMessageList(folderPath, *list);
-  if (sortByDate) SortListByDate(*list, count);
-  ShowListPage(*list, count, 0, 0);
+  const std::string folderPath = FolderPath(folder);
+  MailList list;
+  const int count = BuildMessageList(folderPath, list);
+  if (sortByDate) SortListByDate(list, count);
+  ShowListPage(list, count, 0, 0);
 }
 
 }  // namespace quillo

@@ -1,18 +1,12 @@
 // A folder's message list: building it from disk and printing its pages.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "store/mail_list.h"
 
 namespace quillo {
-
-// A new, empty list sized for the folder, and the folder path
-// ("mailbox/folder") in `folderPath` for BuildMessageList. Nothing when
-// memory is exhausted.
-std::optional<MailList> NewMailList(std::string& folderPath, const std::string& folder);
 
 // When the display texts of a list's files are read: all at once, or only
 // for the entries a page shows (ReadListTexts), so that a list of thousands

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ std::optional<std::string> Scanned(const std::string& dir, const std::string& na
     if (!found && strcasecmp(entryName.c_str(), name.c_str()) == 0) found = entryName;
   }
   return found;
+}
+
+std::set<std::string> ScannedNames(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
 }
 
 int ScannedTxtFiles(const std::string& dir) {
@@ -89,8 +96,41 @@ TEST(PlatformHeldNames, AnswerAsTheFolderDoesThroughThousandsOfChanges) {
     if (scanned == probe) {
       ASSERT_EQ(held, probe);
     }
+    // Answered from the held names alone, the same.
+    ASSERT_EQ(HeldOrFoundName(dir + "/" + probe).has_value(), scanned.has_value()) << probe;
+    if (step % 100 == 0) {
+      std::set<std::string> known;
+      ASSERT_TRUE(ForEachKnownEntry(dir, [&known](std::string_view name, PathKind) { known.emplace(name); }));
+      ASSERT_EQ(known, ScannedNames(dir)) << "step " << step;
+    }
     ASSERT_EQ(HeldFileCount(dir, "TXT"), ScannedTxtFiles(dir)) << "step " << step;
   }
+}
+
+// Held names are the folder as this program left it: a file another program
+// adds shows in a listing only once no job holds the names any more.
+TEST(PlatformHeldNames, KnownEntriesAreTheHeldOnesWhileHeldAndTheFoldersAfter) {
+  test::Sandbox box;
+  box.MakeDir("f");
+  const std::string dir = box.Path("f");
+  box.WriteFile("f/0001.TXT", "x");
+  auto known = [&dir] {
+    std::set<std::string> names;
+    EXPECT_TRUE(ForEachKnownEntry(dir, [&names](std::string_view name, PathKind) { names.emplace(name); }));
+    return names;
+  };
+  {
+    DirectoryNameScope names(dir);
+    ASSERT_TRUE(names.RenameNoReplace("0001.TXT", "0000.txt"));
+    box.WriteFile("f/0005.txt", "made by another program");
+    EXPECT_EQ(known(), std::set<std::string>{"0000.txt"});
+    // What it answers for a free name stays safe: the no-replace rename
+    // still refuses the other program's file.
+    EXPECT_FALSE(HeldOrFoundName(dir + "/0005.TXT").has_value());
+    EXPECT_FALSE(names.RenameNoReplace("0000.txt", "0005.txt"));
+  }
+  EXPECT_EQ(known(), (std::set<std::string>{"0000.txt", "0005.txt"}));
+  EXPECT_FALSE(ForEachKnownEntry(box.Path("missing"), [](std::string_view, PathKind) {}));
 }
 
 }  // namespace

@@ -80,12 +80,11 @@ TEST_F(StoreListingTest, BuildsNameOrderWithProgressAndTexts) {
   box.WriteFile("mbox/inbox/notes.doc", header);
   box.MakeDir("mbox/inbox/dir.txt");
 
-  std::string folderPath;
-  std::optional<MailList> list = NewMailList(folderPath, "inbox");
-  ASSERT_TRUE(list.has_value());
+  const std::string folderPath = FolderPath("inbox");
+  MailList list;
   EXPECT_EQ(folderPath, box.Path("mbox/inbox"));
   int count = 0;
-  const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+  const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, list); });
   EXPECT_EQ(out, "Searching.....\nGetting Header.....\n");
   ASSERT_EQ(count, 4);
   const std::string summary = " 24/01/15 10:30          sender subject";
@@ -93,26 +92,25 @@ TEST_F(StoreListingTest, BuildsNameOrderWithProgressAndTexts) {
       {"0001.txt", "0001" + summary}, {longName, "0002" + summary}, {"0003.TXT", "0003" + summary},
       {"12345.TXT", "1234" + summary}};
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ((*list)[i].name, expected[i].name);
-    EXPECT_EQ((*list)[i].text, expected[i].text);
+    EXPECT_EQ(list[i].name, expected[i].name);
+    EXPECT_EQ(list[i].text, expected[i].text);
   }
 
   // Rebuilding the same list sees what is on disk now.
   box.WriteFile("mbox/inbox/0000.TXT", header);
-  test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+  test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, list); });
   EXPECT_EQ(count, 5);
-  EXPECT_EQ((*list)[0].name, "0000.TXT");
+  EXPECT_EQ(list[0].name, "0000.TXT");
 }
 
 TEST_F(StoreListingTest, SenderAndSubjectAreCutInTheirColumns) {
   box.WriteFile("mbox/inbox/0000.TXT", "Date: Mon, 15 Jan 2024 10:30\nFrom: " + std::string(30, 'f') +
                                            "\nSubject:" + std::string(60, 's') + "\n");
-  std::string folderPath;
-  std::optional<MailList> list = NewMailList(folderPath, "inbox");
-  ASSERT_TRUE(list.has_value());
-  test::WithPipedKeys("", [&] { BuildMessageList(folderPath, *list); });
-  ASSERT_EQ(list->size(), 1u);
-  EXPECT_EQ((*list)[0].text, "0000 24/01/15 10:30 " + std::string(15, 'f') + " " + std::string(36, 's'));
+  const std::string folderPath = FolderPath("inbox");
+  MailList list;
+  test::WithPipedKeys("", [&] { BuildMessageList(folderPath, list); });
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].text, "0000 24/01/15 10:30 " + std::string(15, 'f') + " " + std::string(36, 's'));
 }
 
 // A list of the folder as BuildMessageList makes it, with its progress.
@@ -231,11 +229,10 @@ TEST_F(StoreListingTest, TextsWhenShownAreReadForTheAskedRowsOnly) {
 
 TEST_F(StoreListingTest, EmptyOrMissingFolderGivesNoEntries) {
   for (const char* folder : {"inbox", "missing"}) {
-    std::string folderPath;
-    std::optional<MailList> list = NewMailList(folderPath, folder);
-    ASSERT_TRUE(list.has_value());
+    const std::string folderPath = FolderPath(folder);
+    MailList list;
     int count = -1;
-    const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, *list); });
+    const std::string out = test::WithPipedKeys("", [&] { count = BuildMessageList(folderPath, list); });
     EXPECT_EQ(count, 0) << folder;
     EXPECT_EQ(out, "Searching") << folder;
   }
