@@ -8,10 +8,15 @@ bool IsContinuationLine(std::string_view line) {
   return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-bool ReadWholeLine(InputFile& file, std::string& line) {
+bool ReadWholeLine(InputFile& file, std::string& line, size_t maxBytes) {
   line.clear();
   std::string piece;
   while (file.ReadPiece(piece)) {
+    if (piece.size() > maxBytes - line.size()) {
+      file.MarkFailed();
+      line.clear();
+      return false;
+    }
     line += piece;
     if (line.back() == '\n') break;
   }

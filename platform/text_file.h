@@ -38,6 +38,12 @@ class InputFile {
   // Up to `count` bytes as they are (binary reading); false at the end.
   bool ReadBlock(std::string& block, size_t count);
   bool HadError() const { return failed_; }
+  // A reader above gave up on the file (a line past its bound, say): from
+  // now on it reads as ended, and HadError tells so.
+  void MarkFailed() {
+    failed_ = true;
+    pos_ = len_;
+  }
   // The stamp of the open file (see platform/files.h); nothing when closed.
   std::optional<FileStamp> Stamp() const;
 
