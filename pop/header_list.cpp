@@ -12,6 +12,8 @@
 #include "platform/strings.h"
 #include "pop/header_cache.h"
 #include "pop/pop_commands.h"
+#include "pop/received_state.h"
+#include "pop/uidl.h"
 #include "settings/key_value_file.h"
 #include "settings/settings.h"
 #include "store/header_file.h"
@@ -108,6 +110,24 @@ std::string Renumbered(int number, std::string_view line) {
   return Capped(Format("%4d", number) + std::string(rest), kDisplayLineMax + 1);
 }
 
+std::string ShownLine(const HeaderEntry& entry) {
+  std::string line = entry.line;
+  if (!entry.receivedBefore) return line;
+  size_t digits = line.find_first_not_of(' ');
+  if (digits == std::string::npos) return line;
+  digits = line.find_first_not_of("0123456789", digits);
+  if (digits != std::string::npos && line[digits] == ' ') line[digits] = '*';
+  return line;
+}
+
+void MarkReceivedBefore() {
+  HeaderList& list = GetHeaderList();
+  if (std::all_of(list.begin(), list.end(), [](const HeaderEntry& e) { return e.uidl.empty(); })) return;
+  ReceivedState state(ReceivedStatePath());
+  if (!state.Load()) return;
+  for (HeaderEntry& entry : list) entry.receivedBefore = state.Received(entry.uidl);
+}
+
 bool PopListSizes(int count) {
   std::string reply;
   NetSendLine("LIST\r\n");
@@ -163,13 +183,21 @@ int BuildHeaderList(int count) {
     ReleaseHeaderList();
     return 1;
   }
+  HeaderList& list = GetHeaderList();
+  std::vector<std::string> uidls;
+  if (PopUidlList(count, uidls) == UidlListing::kBroken) {
+    WriteOut("Header Recive Error!\n");
+    ReleaseHeaderList();
+    return 1;
+  }
+  for (size_t i = 0; i < list.size() && i < uidls.size(); ++i) list[i].uidl = std::move(uidls[i]);
   KeyValueFile cache(HeaderCachePath());
   cache.Load();
-  HeaderList& list = GetHeaderList();
+  const CachedSlots slots(cache);
   for (int k = 1; k <= count; ++k) {
     HeaderEntry& entry = list[static_cast<size_t>(k - 1)];
     std::string line;
-    if (entry.SizeKnown()) line = TrustedCacheLine(cache, k, entry.size);
+    if (entry.SizeKnown()) line = slots.TrustedLine(k, entry.uidl, entry.size);
     if (line.empty()) {
       PrintOut("Getting header %d/%d\n", k, count);
       if (!FetchHeaderLine(k, entry.size, line)) {

@@ -28,6 +28,12 @@ struct HeaderEntry {
   // Retrieved in this run and left on the server (serverdel=0): no longer
   // offered, but still in the server's numbering, so it keeps its slot.
   bool retrieved = false;
+  // The id the server gave the message in this conversation; "" from a
+  // server without UIDL.
+  std::string uidl{};
+  // Stored by an earlier run (its id is in the received state): marked on
+  // the pages, passed over by "a".
+  bool receivedBefore = false;
 
   bool Taken() const { return size == kSizeTaken; }
   // Not to be offered again in this run.
@@ -69,8 +75,17 @@ bool PopListSizes(int count);
 // TOP for `number` into a display line. 1 with `line` set, 0 on failure.
 int FetchHeaderLine(int number, long size, std::string& line);
 
+// The display line as the pages show it: an entry received before has a
+// "*" in the blank after its number.
+std::string ShownLine(const HeaderEntry& entry);
+
+// Marks the list's entries whose ids the received state holds (it is read,
+// never written).
+void MarkReceivedBefore();
+
 // Allocates the list for `count` messages and fills it: sizes with LIST,
-// lines from the cache where it is trusted, else with TOP. 0 when every entry
+// ids with UIDL (where the server has it), lines from the cache where it is
+// trusted (by id and size, else by slot and size), else with TOP. 0 when every entry
 // has a line, 1 on failure (after printing why).
 int BuildHeaderList(int count);
 

@@ -9,12 +9,15 @@
 
 #include "encoding/jis.h"
 #include "net/transport.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/partial_file.h"
 #include "platform/run_directory.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
+#include "pop/received_state.h"
+#include "pop/uidl.h"
 #include "settings/settings.h"
 #include "store/folders.h"
 #include "store/header_file.h"
@@ -257,6 +260,24 @@ bool DecodeInto(PartialFile& out, const std::string& tmpPath, const std::optiona
   return false;
 }
 
+// The pending record of a decoded message not yet under its number.
+bool RecordPending(ReceivedState& state, const std::string& uidl, const std::string& folder, int fileNumber,
+                   PartialFile& partial) {
+  PendingMessage pending{uidl, 0, 0, folder, fileNumber};
+  if (FileChecksum(partial.Path(), pending.size, pending.checksum) && state.RecordPending(pending)) return true;
+  partial.Discard();
+  return false;
+}
+
+// The message's name on the disk, then its record.
+bool RecordStored(ReceivedState& state, const std::string& uidl, const std::string& folder) {
+  if (!SyncDirectory(FolderPath(folder))) {
+    PrintErr("disk write error!(%s)\a\n", FolderPath(folder).c_str());
+    return false;
+  }
+  return state.RecordReceived(uidl, Now().seconds);
+}
+
 }  // namespace
 
 int PopSaveBody(const std::string& path, size_t mostBytes) {
@@ -264,7 +285,8 @@ int PopSaveBody(const std::string& path, size_t mostBytes) {
   return SaveBody(path, mostBytes, kept);
 }
 
-int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, long listedSize) {
+int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, long listedSize,
+                const std::string& uidl, ReceivedState* state) {
   std::string reply;
   NetSendLine("RETR %d\r\n", messageNumber);
   if (!PopReadReply(reply)) {
@@ -283,20 +305,26 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
   const std::string wanted = NewMessagePath(folder, fileNumber);
   // The folder goes to the disk as a whole before the server may delete
   // (SyncReceivedMail), not a file at a time.
+  // A message recorded as received is never fetched again: it must be on
+  // the disk, name and all, before its record is.
+  const bool recorded = state != nullptr && !uidl.empty();
   PartialFile partial;
-  if (!partial.Open(wanted, PartialFile::Use::kNew, PartialFile::Sync::kLater)) {
+  if (!partial.Open(wanted, PartialFile::Use::kNew, recorded ? PartialFile::Sync::kNow : PartialFile::Sync::kLater)) {
     PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
   // Half a message must not pass for a received one: a failure leaves no
   // partial file.
   if (!DecodeInto(partial, tmpPath, decoded)) return 0;
+  if (recorded && !RecordPending(*state, uidl, folder, fileNumber, partial)) return 0;
   const std::string messagePath = ClaimMessageFile(folder, fileNumber, partial);
   if (messagePath.empty()) {
     partial.Discard();
     PrintErr("savefile(%s) open error!\a\n", wanted.c_str());
     return 0;
   }
+  // Not recorded: the next run finds the message by its pending record.
+  if (recorded && !RecordStored(*state, uidl, folder)) return 0;
   if (decoded) {
     PrintReceivedSummaryOfText(messageNumber, *decoded);
   } else {
@@ -304,6 +332,7 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
   }
   if (!deleteFlag) return 1;
   FoldersToSync().insert(FolderPath(folder));
+  if (!StillTheListedMessage(messageNumber, uidl)) return 0;
   return PopDelete(messageNumber);
 }
 

@@ -7,6 +7,8 @@
 
 namespace quillo {
 
+class ReceivedState;
+
 // Reads one whole reply line into `reply`; true when a line came and it
 // begins with '+'. Anything else (-ERR, other text, no line at all) is
 // negative. A line of any length is read to its end (NUL bytes and all), so
@@ -53,9 +55,12 @@ int PopSaveBody(const std::string& path, size_t mostBytes = kMostMessageBytes);
 // its summary, and deletes it on the server when `deleteFlag` is set. A
 // message that could not be stored whole leaves no file behind and is never
 // deleted. `listedSize`, the size LIST gave (0 or less: none), bounds the
-// response (ResponseLimit). 1 on success, else 0.
+// response (ResponseLimit). With `uidl`, the id the listing gave the
+// message, no DELE goes out unless the server still gives it that id, and
+// with `state` as well the message is recorded there as it is stored (see
+// ReceivedState). 1 on success, else 0.
 int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag,
-                long listedSize = 0);
+                long listedSize = 0, const std::string& uidl = {}, ReceivedState* state = nullptr);
 
 // DELE; 1 when the server accepted it, else 0 (after saying so).
 int PopDelete(int messageNumber);

@@ -1,7 +1,11 @@
 #include "pop/receive.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "console/folder_prompts.h"
 #include "console/line_input.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -10,7 +14,9 @@
 #include "pop/header_cache.h"
 #include "pop/header_list.h"
 #include "pop/pop_commands.h"
+#include "pop/received_state.h"
 #include "pop/select.h"
+#include "pop/uidl.h"
 #include "settings/job_options.h"
 #include "settings/settings.h"
 #include "store/folders.h"
@@ -36,50 +42,104 @@ void MarkTaken(int number) {
   }
 }
 
-bool IsTaken(int number) {
+const HeaderEntry* EntryOf(int number) {
   const HeaderList& list = GetHeaderList();
-  return number >= 1 && static_cast<size_t>(number) <= list.size() && list[static_cast<size_t>(number - 1)].Done();
+  if (number < 1 || static_cast<size_t>(number) > list.size()) return nullptr;
+  return &list[static_cast<size_t>(number - 1)];
 }
 
-// The size LIST gave for `number`, which bounds its download; 0 when there
-// is no list or it gave none.
-long ListedSize(int number) {
-  const HeaderList& list = GetHeaderList();
-  if (number < 1 || static_cast<size_t>(number) > list.size()) return 0;
-  return list[static_cast<size_t>(number - 1)].size;
+// The received state, when the server gave ids: loaded, a killed run's
+// pending record settled, and the ids the server no longer lists
+// forgotten. nullptr when there is none to keep (no ids, or a file that
+// cannot be read, which is then never written over).
+ReceivedState* OpenReceivedState(ReceivedState& state, const std::vector<std::string>& uidls) {
+  if (std::all_of(uidls.begin(), uidls.end(), [](const std::string& u) { return u.empty(); })) return nullptr;
+  if (!state.Load()) return nullptr;
+  state.ResolvePending(Now().seconds);
+  state.Forget(uidls);
+  return &state;
 }
 
-int RetrieveNext(const std::string& folder, int number) {
-  return PopRetrieve(folder, number, NextMessageNumber(folder), GetSettings().serverdel, ListedSize(number));
+// A message an earlier run stored goes from the server when serverdel asks
+// for it, or once it was received keepdays days ago.
+bool DueForDeletion(const ReceivedState& state, const std::string& uidl) {
+  const Settings& settings = GetSettings();
+  return state.Received(uidl) && (settings.serverdel || state.Expired(uidl, settings.keepdays, Now().seconds));
 }
 
-// Every message in server order; the first failure ends the loop.
+bool DeleteStored(int number, const std::string& uidl) {
+  return StillTheListedMessage(number, uidl) && PopDelete(number) == 1;
+}
+
+int RetrieveNext(const std::string& folder, int number, ReceivedState* state) {
+  const HeaderEntry* entry = EntryOf(number);
+  // The size LIST gave bounds the download; none without a list.
+  const long size = entry ? entry->size : 0;
+  const std::string uidl = entry ? entry->uidl : std::string();
+  return PopRetrieve(folder, number, NextMessageNumber(folder), GetSettings().serverdel, size, uidl, state);
+}
+
+// Every message in server order that no earlier run stored; the first
+// failure ends the loop.
 void ReceiveEverything(const std::string& folder, int count) {
+  std::vector<std::string> uidls;
+  if (PopUidlList(count, uidls) == UidlListing::kBroken) return;
+  ReceivedState state(ReceivedStatePath());
+  ReceivedState* record = OpenReceivedState(state, uidls);
   PrintReceivedHeading();
   for (int i = 1; i <= count; ++i) {
-    if (!RetrieveNext(folder, i)) break;
+    const std::string& uidl = uidls[static_cast<size_t>(i - 1)];
+    if (record && record->Received(uidl)) {
+      if (DueForDeletion(*record, uidl)) DeleteStored(i, uidl);
+      continue;
+    }
+    if (!PopRetrieve(folder, i, NextMessageNumber(folder), GetSettings().serverdel, 0, uidl, record)) break;
   }
 }
 
-void RetrieveOne(int number) {
+void RetrieveOne(int number, ReceivedState* state) {
   WriteOut("Getting mail\n");
-  if (RetrieveNext(kPickFolder, number)) MarkTaken(number);
+  if (RetrieveNext(kPickFolder, number, state)) MarkTaken(number);
   WriteOut("\n");
 }
 
-// Every message not taken yet; a failure does not stop the others.
-void RetrieveAll(int count) {
+// Every message not taken yet nor stored before; a failure does not stop
+// the others.
+void RetrieveAll(int count, ReceivedState* state) {
   WriteOut("Getting all mail\n");
   for (int i = 1; i <= count; ++i) {
-    if (IsTaken(i)) continue;
-    if (RetrieveNext(kPickFolder, i)) MarkTaken(i);
+    const HeaderEntry* entry = EntryOf(i);
+    if (entry && (entry->Done() || entry->receivedBefore)) continue;
+    if (RetrieveNext(kPickFolder, i, state)) MarkTaken(i);
+  }
+}
+
+std::vector<std::string> ListedUidls() {
+  std::vector<std::string> uidls;
+  for (const HeaderEntry& entry : GetHeaderList()) uidls.push_back(entry.uidl);
+  return uidls;
+}
+
+// Marks the entries stored before, and takes those due for deletion off
+// the server before the list is shown.
+void MarkAndDeleteStored(ReceivedState& state) {
+  HeaderList& list = GetHeaderList();
+  for (size_t i = 0; i < list.size(); ++i) {
+    HeaderEntry& entry = list[i];
+    entry.receivedBefore = state.Received(entry.uidl);
+    if (!DueForDeletion(state, entry.uidl)) continue;
+    if (DeleteStored(static_cast<int>(i) + 1, entry.uidl)) entry.size = kSizeTaken;
   }
 }
 
 void PickAndReceive(int count) {
   if (BuildHeaderList(count) != 0) return;
-  SelectFromHeaderList(count, "Select Recive mail.\n", "0123456789aA+-qQ", RetrieveOne,
-                       [count] { RetrieveAll(count); });
+  ReceivedState state(ReceivedStatePath());
+  ReceivedState* record = OpenReceivedState(state, ListedUidls());
+  if (record) MarkAndDeleteStored(*record);
+  SelectFromHeaderList(
+      count, "Select Recive mail.\n", "0123456789aA+-qQ", [record](int number) { RetrieveOne(number, record); },
+      [count, record] { RetrieveAll(count, record); });
 }
 
 // Where the header list goes: the named file, or the console.
@@ -149,6 +209,7 @@ int FetchHeaderList(const std::string& password, int& count) {
     PopQuit();
     return 1;
   }
+  MarkReceivedBefore();
   // With no message this empties the cache, so that a later offline list
   // shows none either.
   SaveHeaderCache(n);
@@ -173,7 +234,7 @@ int ShowServerHeaders(const std::string& password, int toFile, const std::string
   }
   out.Write(Format("%d's Mails\n", count));
   out.Write(HeaderColumnHeading());
-  for (const HeaderEntry& entry : GetHeaderList()) out.Write(entry.line + "\n");
+  for (const HeaderEntry& entry : GetHeaderList()) out.Write(ShownLine(entry) + "\n");
   out.Close();
   ReleaseHeaderList();
   WaitUnlessOneJob();

@@ -35,7 +35,7 @@ int ShowPage(const Page& page) {
     const HeaderEntry& entry = list[static_cast<size_t>(i)];
     if (entry.Done()) continue;
     // The line quotes the message's header, or a cache file's text.
-    WriteOut(SanitizeForConsole(entry.line) + "\n");
+    WriteOut(SanitizeForConsole(ShownLine(entry)) + "\n");
     ++shown;
   }
   return shown;

@@ -7,6 +7,7 @@
 #include "pop/header_list.h"
 #include "pop/pop_commands.h"
 #include "pop/select.h"
+#include "pop/uidl.h"
 
 namespace quillo {
 
@@ -25,12 +26,14 @@ void DeleteOne(int number) {
 }  // namespace
 
 int ConfirmDelete(int number) {
-  WriteOut(SanitizeForConsole(InList(number) ? GetHeaderList()[static_cast<size_t>(number - 1)].line : std::string()) +
+  WriteOut(SanitizeForConsole(InList(number) ? ShownLine(GetHeaderList()[static_cast<size_t>(number - 1)]) : std::string()) +
            "\n");
   WriteOut("Realy?(y/[n]):");
   std::string answer;
   LineInput(answer, kAnswerMax, ' ', false);
   if (!EqualsIgnoreCase(answer, "y")) return 0;
+  // The id the user saw must still be the message's, or another one goes.
+  if (InList(number) && !StillTheListedMessage(number, GetHeaderList()[static_cast<size_t>(number - 1)].uidl)) return 0;
   return PopDelete(number);
 }
 
@@ -42,6 +45,7 @@ int UnloadMail(const std::string& password) {
   } else if (count == 0) {
     WriteOut("no new mail\n");
   } else if (BuildHeaderList(count) == 0) {
+    MarkReceivedBefore();
     // No delete-all: "a" only separates numbers here.
     SelectFromHeaderList(count, "Select Delete mail.\n", "0123456789+-qQ", DeleteOne, AllAction());
   }

@@ -131,6 +131,17 @@ void KeyValueFile::Set(std::string_view key, std::string_view value) {
   sets_.push_back({std::string(key), std::string(value)});
 }
 
+void KeyValueFile::ForEachValue(
+    const std::function<void(std::string_view key, std::string_view value)>& visit) const {
+  for (size_t start = 0; start < content_.size();) {
+    const std::string_view line = LineAt(start);
+    start += line.size() + 1;
+    const std::string_view key = KeyOfLine(line);
+    const size_t eq = line.find('=');
+    if (!key.empty() && eq != std::string_view::npos) visit(key, line.substr(eq + 1));
+  }
+}
+
 bool KeyValueFile::Save() const {
   if (unreadable_) return false;
   PartialFile out;
@@ -142,7 +153,13 @@ bool KeyValueFile::Save() const {
   for (size_t start = 0; start < content.size();) {
     const std::string_view line = LineAt(start);
     const size_t next = start + line.size() + 1;
-    const std::string_view key = sets_.empty() ? std::string_view() : KeyOfLine(line);
+    const std::string_view key = sets_.empty() && !drop_ ? std::string_view() : KeyOfLine(line);
+    if (!key.empty() && drop_ && drop_(key)) {
+      out.Write(content.substr(runStart, start - runStart));
+      runStart = next;
+      start = next;
+      continue;
+    }
     const NewValue* set = key.empty() ? nullptr : FindSet(key, KeyHash(key));
     if (set) {
       out.Write(content.substr(runStart, start - runStart));
@@ -154,7 +171,7 @@ bool KeyValueFile::Save() const {
   }
   out.Write(content.substr(runStart));
   for (size_t i = 0; i < sets_.size(); ++i) {
-    if (!written[i]) out.Write(sets_[i].key + "=" + sets_[i].value + "\n");
+    if (!written[i] && !(drop_ && drop_(sets_[i].key))) out.Write(sets_[i].key + "=" + sets_[i].value + "\n");
   }
   return out.Replace();
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -35,6 +36,13 @@ class KeyValueFile {
   std::string Get(std::string_view key, size_t capacity = 128) const;
 
   void Set(std::string_view key, std::string_view value);
+
+  // Every line of the file as loaded that names a key and holds '=', in
+  // file order, with its value (not cut). Values set since are not shown.
+  void ForEachValue(const std::function<void(std::string_view key, std::string_view value)>& visit) const;
+
+  // Save leaves out every line, and every value set, whose key `drop` accepts.
+  void DropKeys(std::function<bool(std::string_view key)> drop) { drop_ = std::move(drop); }
 
   // Writes the content beside the file and renames it over the file
   // (PartialFile). False (the file unchanged) when that fails, or when the file could
@@ -67,6 +75,7 @@ class KeyValueFile {
   bool unreadable_ = false;
   std::vector<NewValue> sets_;     // in the order the keys were first set
   std::unordered_multimap<std::uint32_t, size_t> setByHash_;  // key hash -> index in sets_
+  std::function<bool(std::string_view key)> drop_;
 };
 
 }  // namespace quillo

@@ -138,6 +138,7 @@ constexpr KeyRule kKeyRules[] = {
     {"passwdcmd",      Text<&Settings::passwdcmd, cap::kSecret>},
     {"SMTPpasswdcmd",  Text<&Settings::SMTPpasswdcmd, cap::kSecret>},
     {"POPauth",        Choice<&Settings::POPauth, kPopAuths>},
+    {"keepdays",       Number<&Settings::keepdays>},
 };
 // clang-format on
 

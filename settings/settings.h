@@ -44,6 +44,9 @@ struct Settings {
   std::string tmp = "/tmp";
   int lines = 25;
   int serverdel = 0;
+  // Days after its receiving that a stored message left on the server is
+  // deleted there; 0 keeps it for ever.
+  int keepdays = 0;
   int headlist = 1;
   int Logdisp = 0;
   std::string pager;

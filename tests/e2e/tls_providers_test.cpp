@@ -85,6 +85,8 @@ TEST_F(TlsPop, MailIsReceivedOverImplicitTlsAndOverStls) {
   for (const Case& c : {Case{"tls", true, "NetOpen"}, Case{"starttls", false, "S:STLS\nR:+OK"}}) {
     SCOPED_TRACE(c.mode);
     for (const std::string& f : box_.List("mbox/inbox")) std::remove(box_.Path("mbox/inbox/" + f).c_str());
+    // Each way in receives the message anew, not as one stored before.
+    std::remove(box_.Path("mbox/uidlist.txt").c_str());
     const std::string where = c.implicit ? server_->TlsSetting() : server_->Setting();
     RunResult r = Receive(where, Trust() + "POPtls=" + c.mode + "\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -264,9 +264,9 @@ TEST_F(PopHeaderCache, ASaveClearsTheSlotsOfTheLastOneBeyondItsOwn) {
   GetHeaderList()[0] = {kSizeTaken, "   1 taken"};
   GetHeaderList()[1] = {42, "   2 left"};
   std::string out = WithPipedKeys("", [&] { SaveHeaderCache(2); });
-  EXPECT_EQ(out, "Save poplist...\n");
-  EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "[kept]\nMail0001=42\nHead0001=   2 left\nMail0002=0\nHead0002=\n"
-                                               "Mail0003=0\nHead0003=\noldmax=1\n");
+  EXPECT_EQ(out, "Save poplist..\n");
+  // The slots beyond the saved one go from the file.
+  EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "[kept]\nMail0001=42\nHead0001=   2 left\noldmax=1\n");
   // An edited oldmax far beyond the file clears no more than the file holds.
   box_.WriteFile("mbox/poplist.ini", "oldmax=2000000000\n");
   ReleaseHeaderList();
