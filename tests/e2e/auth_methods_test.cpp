@@ -89,6 +89,8 @@ TEST_F(OauthDovecot, TokensFromPasswdcmdLogInByEitherMechanism) {
   for (const char* method : {"xoauth2", "oauthbearer"}) {
     SCOPED_TRACE(method);
     for (const std::string& f : box_.List("mbox/inbox")) std::remove(box_.Path("mbox/inbox/" + f).c_str());
+    // Each login receives the message anew, not as one stored before.
+    std::remove(box_.Path("mbox/uidlist.txt").c_str());
     RunResult r = Receive(std::string("POPauth=") + method + "\npasswdcmd=" + command + "\nserverdel=0\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
