@@ -1,5 +1,6 @@
 #include "pop/received_state.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <climits>
 #include <optional>
@@ -40,14 +41,12 @@ std::vector<std::string_view> Words(std::string_view line, size_t most) {
   return words;
 }
 
+// A checksum as Text writes it: lower-case hex digits alone.
 std::optional<std::uint64_t> HexValue(std::string_view text) {
-  if (text.empty() || text.size() > 16) return std::nullopt;
+  if (text.empty() || text.find_first_not_of("0123456789abcdef") != std::string_view::npos) return std::nullopt;
   std::uint64_t value = 0;
-  for (char c : text) {
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    if (digit < 0) return std::nullopt;
-    value = value << 4 | static_cast<std::uint64_t>(digit);
-  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
@@ -55,15 +54,16 @@ std::optional<std::uint64_t> HexValue(std::string_view text) {
 void ReadLine(std::string_view line, std::map<std::string, std::int64_t>& received, PendingMessage& pending) {
   if (line.starts_with("R ")) {
     const std::vector<std::string_view> w = Words(line.substr(2), 2);
-    const std::optional<long> time = w.size() == 2 ? FittingDecimalValue(w[0]) : std::nullopt;
-    if (time && *time >= 0 && IsUniqueId(w[1])) received[std::string(w[1])] = *time;
+    // A time is seconds, past 2038 as well.
+    const std::optional<std::int64_t> time = w.size() == 2 ? CountValue(w[0]) : std::nullopt;
+    if (time && IsUniqueId(w[1])) received[std::string(w[1])] = *time;
   } else if (line.starts_with("P ")) {
     const std::vector<std::string_view> w = Words(line.substr(2), 5);
     if (w.size() != 5 || !IsUniqueId(w[0])) return;
-    const std::optional<long> size = FittingDecimalValue(w[1]);
+    const std::optional<std::int64_t> size = CountValue(w[1]);
     const std::optional<std::uint64_t> checksum = HexValue(w[2]);
-    const std::optional<long> number = FittingDecimalValue(w[3]);
-    if (!size || *size < 0 || !checksum || !number || *number < 0 || *number > INT_MAX) return;
+    const std::optional<std::int64_t> number = CountValue(w[3]);
+    if (!size || !checksum || !number || *number > INT_MAX) return;
     pending = {std::string(w[0]), *size, *checksum, std::string(w[4]), static_cast<int>(*number)};
   }
 }

@@ -1,6 +1,8 @@
 #include "pop/uidl.h"
 
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <optional>
 
 #include "net/transport.h"
@@ -21,17 +23,25 @@ bool ParseUidlLine(std::string_view line, long& number, std::string& uidl) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   const size_t blank = line.find(' ');
   if (blank == std::string_view::npos) return false;
-  const std::optional<long> n = FittingDecimalValue(line.substr(0, blank));
+  const std::optional<std::int64_t> n = CountValue(line.substr(0, blank));
   std::string_view id = line.substr(blank + 1);
   while (!id.empty() && id.front() == ' ') id.remove_prefix(1);
   while (!id.empty() && id.back() == ' ') id.remove_suffix(1);
-  if (!n || !IsUniqueId(id)) return false;
-  number = *n;
+  if (!n || *n > INT_MAX || !IsUniqueId(id)) return false;
+  number = static_cast<long>(*n);
   uidl = std::string(id);
   return true;
 }
 
 }  // namespace
+
+std::optional<std::int64_t> CountValue(std::string_view text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > INT64_MAX) return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
 
 bool IsUniqueId(std::string_view text) {
   if (text.empty() || text.size() > kLongestUniqueId) return false;

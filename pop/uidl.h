@@ -2,6 +2,8 @@
 // another across conversations, whatever its number in each of them.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,10 @@ namespace quillo {
 
 // A unique id as a server may give it: 1 to 70 bytes from 0x21 to 0x7E.
 bool IsUniqueId(std::string_view text);
+
+// A count written in decimal digits alone (no sign, blank or other byte);
+// nothing when it is not one or does not fit 63 bits.
+std::optional<std::int64_t> CountValue(std::string_view text);
 
 enum class UidlListing { kListed, kRefused, kBroken };
 
