@@ -228,6 +228,29 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   return result;
 }
 
+bool Sandbox::RunKilledAfter(const std::vector<std::string>& args, int killAfterMs, const Env& env) const {
+  Env full = BaseEnv(dir_);
+  for (const auto& [k, v] : env) full[k] = v;
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2}) dup2(null, fd);
+    if (null > 2) close(null);
+    ExecChild(ProgramUnderTest(), args, dir_, full);
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(killAfterMs);
+  int status = 0;
+  while (Clock::now() < deadline) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return false;
+    usleep(1000);
+  }
+  const bool ran = waitpid(pid, &status, WNOHANG) == 0;
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return ran;
+}
+
 PtySession::PtySession(const Sandbox& box, const std::vector<std::string>& args, const Env& env) {
   Env full = BaseEnv(box.dir());
   full["TERM"] = "xterm";

@@ -48,6 +48,10 @@ class Sandbox {
   // PATH, HOME (this directory), LC_ALL=C and TZ=UTC, plus `env`.
   RunResult Run(const std::vector<std::string>& args, const std::string& input = "", const Env& env = {},
                 int timeoutSeconds = 30) const;
+  // Runs quillo as Run does, with no input and its output dropped, and
+  // kills it (SIGKILL) `killAfterMs` milliseconds after its start unless it
+  // ended first. True when the kill came while it still ran.
+  bool RunKilledAfter(const std::vector<std::string>& args, int killAfterMs, const Env& env = {}) const;
 
  private:
   std::string dir_;
