@@ -45,9 +45,8 @@ int Convert(const char* in, const char* out, bool toSjis) {
   return output.Close() ? 0 : 1;
 }
 
-void FillHeaderList(int count) {
-  quillo::AllocateHeaderList(count);
-  quillo::HeaderList& list = quillo::GetHeaderList();
+void FillHeaderList(quillo::HeaderList& list, int count) {
+  quillo::AllocateHeaderList(list, count);
   for (int i = 0; i < count; ++i) {
     list[static_cast<size_t>(i)].size = 4000 + i % 3000;
     list[static_cast<size_t>(i)].line =
@@ -58,11 +57,12 @@ void FillHeaderList(int count) {
 
 int SaveCache(const char* dir, int count) {
   quillo::GetSettings().mailbox = dir;
-  FillHeaderList(count);
-  quillo::SaveHeaderCache(count);
-  FillHeaderList(count);
+  quillo::HeaderList list;
+  FillHeaderList(list, count);
+  quillo::SaveHeaderCache(list, count);
+  FillHeaderList(list, count);
   const auto start = std::chrono::steady_clock::now();
-  quillo::SaveHeaderCache(count);
+  quillo::SaveHeaderCache(list, count);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   quillo::FlushOut();
   std::fprintf(stderr, "%.6f\n", took.count());

@@ -24,14 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     case 1: {
       const int count = data[1] % 32;
-      if (!quillo::AllocateHeaderList(count)) std::abort();
-      quillo::PopListSizes(count);
-      const quillo::HeaderList& list = quillo::GetHeaderList();
+      quillo::HeaderList list;
+      if (!quillo::AllocateHeaderList(list, count)) std::abort();
+      quillo::PopListSizes(list);
       if (list.size() != static_cast<size_t>(count)) std::abort();
       for (const quillo::HeaderEntry& e : list) {
         if (e.size != quillo::kSizeUnknown && e.size <= 0) std::abort();
       }
-      quillo::ReleaseHeaderList();
       break;
     }
     default: {

@@ -73,12 +73,11 @@ std::string CachedSlots::TrustedLine(int number, const std::string& uidl, long s
   return TrustedCacheLine(cache_, it->second, size);
 }
 
-void SaveHeaderCache(int count) {
+void SaveHeaderCache(const HeaderList& list, int count) {
   WriteOut("Save poplist");
   KeyValueFile cache(HeaderCachePath());
   cache.Load();
   const int previous = PreviousSlotCount(cache);
-  const HeaderList& list = GetHeaderList();
   const size_t entries = std::min(list.size(), static_cast<size_t>(std::max(count, 0)));
   int slot = 0;
   std::vector<int> withUidl;  // ascending
@@ -117,12 +116,11 @@ void SaveHeaderCache(int count) {
   if (!saved) PrintErr("savefile(%s) write error!\a\n", HeaderCachePath().c_str());
 }
 
-int LoadHeaderCache(int& count) {
+int LoadHeaderCache(HeaderList& list, int& count) {
   KeyValueFile cache(HeaderCachePath());
   cache.Load();
   const int oldmax = PreviousSlotCount(cache);
-  if (!AllocateHeaderList(oldmax)) return 1;
-  HeaderList& list = GetHeaderList();
+  if (!AllocateHeaderList(list, oldmax)) return 1;
   for (size_t i = 0; i < list.size(); ++i) {
     const int slot = static_cast<int>(i) + 1;
     list[i].size = kSizeTaken;

@@ -6,6 +6,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "pop/header_list.h"
+
 namespace quillo {
 
 class KeyValueFile;
@@ -32,15 +34,15 @@ class CachedSlots {
   std::unordered_map<std::string, int> slotByUidl_;
 };
 
-// Writes the list's entries that are not taken as slots 1, 2, ... (the
+// Writes the entries of `list` that are not taken as slots 1, 2, ... (the
 // server's numbering once this run's deletions take effect) with each
 // one's id, drops the slots an earlier save wrote beyond them and records
 // their number. When
 // the file cannot be rewritten it stays as it was, and the user is told.
-void SaveHeaderCache(int count);
+void SaveHeaderCache(const HeaderList& list, int count);
 
-// Makes the header list from the cache alone. 0 with the number of entries
-// in `count`, 1 when no list could be had (after "Not memory!\n").
-int LoadHeaderCache(int& count);
+// Makes `list` from the cache alone. 0 with the number of entries in
+// `count`, 1 when no list could be had (after "Not memory!\n").
+int LoadHeaderCache(HeaderList& list, int& count);
 
 }  // namespace quillo

@@ -60,21 +60,14 @@ void StoreListedSize(std::string_view line, int count, HeaderList& list) {
 
 }  // namespace
 
-HeaderList& GetHeaderList() {
-  static HeaderList list;
-  return list;
-}
-
-void ReleaseHeaderList() { HeaderList().swap(GetHeaderList()); }
-
-bool AllocateHeaderList(int count) {
-  ReleaseHeaderList();
+bool AllocateHeaderList(HeaderList& list, int count) {
+  HeaderList().swap(list);
   if (count < 0) count = 0;
   try {
     if (count > kMostEntries) throw std::bad_alloc();
-    GetHeaderList().resize(static_cast<size_t>(count));
+    list.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc&) {
-    ReleaseHeaderList();
+    HeaderList().swap(list);
     WriteOut("Not memory!\n");
     return false;
   }
@@ -120,22 +113,21 @@ std::string ShownLine(const HeaderEntry& entry) {
   return line;
 }
 
-void MarkReceivedBefore() {
-  HeaderList& list = GetHeaderList();
+void MarkReceivedBefore(HeaderList& list) {
   if (std::all_of(list.begin(), list.end(), [](const HeaderEntry& e) { return e.uidl.empty(); })) return;
   ReceivedState state(ReceivedStatePath());
   if (!state.Load()) return;
   for (HeaderEntry& entry : list) entry.receivedBefore = state.Received(entry.uidl);
 }
 
-bool PopListSizes(int count) {
+bool PopListSizes(HeaderList& list) {
+  const int count = static_cast<int>(list.size());
   std::string reply;
   NetSendLine("LIST\r\n");
   if (!PopReadReply(reply)) {
     PrintErr("POP Protcol error!(LIST)[%s]\a\n", ShownReply(reply).c_str());
     return true;
   }
-  HeaderList& list = GetHeaderList();
   // A message the listing leaves out keeps its unknown size: it is still on
   // the server, not taken. Lines are read whole, whatever bytes they hold,
   // so that none of them can end the listing early or pass its end.
@@ -174,20 +166,19 @@ int FetchHeaderLine(int number, long size, std::string& line) {
   return 1;
 }
 
-int BuildHeaderList(int count) {
-  if (!AllocateHeaderList(count)) return 1;
+int BuildHeaderList(HeaderList& list, int count) {
+  if (!AllocateHeaderList(list, count)) return 1;
   // A listing cut short is no list to show, even where the cache would
   // supply every line: the connection it was read from is gone.
-  if (!PopListSizes(count)) {
+  if (!PopListSizes(list)) {
     WriteOut("Header Recive Error!\n");
-    ReleaseHeaderList();
+    HeaderList().swap(list);
     return 1;
   }
-  HeaderList& list = GetHeaderList();
   std::vector<std::string> uidls;
   if (PopUidlList(count, uidls) == UidlListing::kBroken) {
     WriteOut("Header Recive Error!\n");
-    ReleaseHeaderList();
+    HeaderList().swap(list);
     return 1;
   }
   for (size_t i = 0; i < list.size() && i < uidls.size(); ++i) list[i].uidl = std::move(uidls[i]);
@@ -203,7 +194,7 @@ int BuildHeaderList(int count) {
       if (!FetchHeaderLine(k, entry.size, line)) {
         WriteOut("Header Recive Error!\n");
         // A list with lines missing must be neither shown nor saved.
-        ReleaseHeaderList();
+        HeaderList().swap(list);
         return 1;
       }
     }

@@ -44,14 +44,9 @@ struct HeaderEntry {
 // Entry i describes server message i + 1.
 using HeaderList = std::vector<HeaderEntry>;
 
-// The one HeaderList of the process: built by each job that needs it and
-// released at the job's end.
-HeaderList& GetHeaderList();
-void ReleaseHeaderList();
-
-// Makes an empty list for `count` messages; false (after printing
-// "Not memory!\n") when it cannot be had.
-bool AllocateHeaderList(int count);
+// Makes `list` an empty list for `count` messages; false (after printing
+// "Not memory!\n", `list` empty) when it cannot be had.
+bool AllocateHeaderList(HeaderList& list, int count);
 
 // The column heading of the current layout (Reciveheadlong).
 const char* HeaderColumnHeading();
@@ -65,12 +60,12 @@ std::string MakeDisplayLine(int number, long size, std::string_view summaryText)
 // the sender or before the size, is kept whatever the old number's width.
 std::string Renumbered(int number, std::string_view line);
 
-// LIST into the sizes of the list's `count` entries. A refused LIST leaves
+// LIST into the sizes of the entries of `list`, one for each message. A refused LIST leaves
 // them unknown. False when the connection ended before the listing's end
-// line, or was given up for a listing far longer than `count` lines. Lines
+// line, or was given up for a listing far longer than the list. Lines
 // whose number is no message of the list, or whose size is not positive or
 // too large to hold, are passed over.
-bool PopListSizes(int count);
+bool PopListSizes(HeaderList& list);
 
 // TOP for `number` into a display line. 1 with `line` set, 0 on failure.
 int FetchHeaderLine(int number, long size, std::string& line);
@@ -79,14 +74,14 @@ int FetchHeaderLine(int number, long size, std::string& line);
 // "*" in the blank after its number.
 std::string ShownLine(const HeaderEntry& entry);
 
-// Marks the list's entries whose ids the received state holds (it is read,
-// never written).
-void MarkReceivedBefore();
+// Marks the entries of `list` whose ids the received state holds (it is
+// read, never written).
+void MarkReceivedBefore(HeaderList& list);
 
-// Allocates the list for `count` messages and fills it: sizes with LIST,
+// Makes `list` the list of `count` messages and fills it: sizes with LIST,
 // ids with UIDL (where the server has it), lines from the cache where it is
 // trusted (by id and size, else by slot and size), else with TOP. 0 when every entry
-// has a line, 1 on failure (after printing why).
-int BuildHeaderList(int count);
+// has a line, 1 on failure (after printing why; `list` is then empty).
+int BuildHeaderList(HeaderList& list, int count);
 
 }  // namespace quillo

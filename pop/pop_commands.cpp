@@ -132,23 +132,14 @@ std::string ClaimMessageFile(const std::string& folder, int fileNumber, PartialF
   return "";
 }
 
-// The folders that received messages the server was then told to delete.
-// Their files must be on the disk before QUIT lets the server delete them:
-// a crash in between would otherwise lose the messages in both places.
-std::set<std::string>& FoldersToSync() {
-  static std::set<std::string> folders;
-  return folders;
-}
-
 // False (after saying so) when a folder's files could not be made safe.
-bool SyncReceivedMail() {
+bool SyncReceivedMail(const FoldersToSync& toSync) {
   bool synced = true;
-  for (const std::string& folder : FoldersToSync()) {
+  for (const std::string& folder : toSync) {
     if (SyncToDisk(folder)) continue;
     PrintErr("disk write error!(%s) mail is kept on the server\a\n", folder.c_str());
     synced = false;
   }
-  FoldersToSync().clear();
   return synced;
 }
 
@@ -285,8 +276,8 @@ int PopSaveBody(const std::string& path, size_t mostBytes) {
   return SaveBody(path, mostBytes, kept);
 }
 
-int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, long listedSize,
-                const std::string& uidl, ReceivedState* state) {
+int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, FoldersToSync& toSync,
+                long listedSize, const std::string& uidl, ReceivedState* state) {
   std::string reply;
   NetSendLine("RETR %d\r\n", messageNumber);
   if (!PopReadReply(reply)) {
@@ -331,7 +322,7 @@ int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, in
     PrintReceivedSummary(messageNumber, messagePath);
   }
   if (!deleteFlag) return 1;
-  FoldersToSync().insert(FolderPath(folder));
+  toSync.insert(FolderPath(folder));
   if (!StillTheListedMessage(messageNumber, uidl)) return 0;
   return PopDelete(messageNumber);
 }
@@ -344,9 +335,9 @@ int PopDelete(int messageNumber) {
   return 0;
 }
 
-void PopQuit() {
+void PopQuit(const FoldersToSync& toSync) {
   std::string reply;
-  if (!SyncReceivedMail()) {
+  if (!SyncReceivedMail(toSync)) {
     // The server deletes only at QUIT: without it, the messages stay there.
     NetClose();
     return;

@@ -3,11 +3,18 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 namespace quillo {
 
 class ReceivedState;
+
+// The folders that received messages the server was then told to delete,
+// handed from a conversation's retrievals to its end: their files must be on
+// the disk before QUIT lets the server delete them, or a crash in between
+// would lose the messages in both places.
+using FoldersToSync = std::set<std::string>;
 
 // Reads one whole reply line into `reply`; true when a line came and it
 // begins with '+'. Anything else (-ERR, other text, no line at all) is
@@ -52,20 +59,23 @@ int PopSaveBody(const std::string& path, size_t mostBytes = kMostMessageBytes);
 
 // Retrieves server message `messageNumber` into `folder` under the number
 // `fileNumber` (or the next free one, should that be taken meanwhile), prints
-// its summary, and deletes it on the server when `deleteFlag` is set. A
+// its summary, and deletes it on the server when `deleteFlag` is set (its
+// folder then joins `toSync`). A
 // message that could not be stored whole leaves no file behind and is never
 // deleted. `listedSize`, the size LIST gave (0 or less: none), bounds the
 // response (ResponseLimit). With `uidl`, the id the listing gave the
 // message, no DELE goes out unless the server still gives it that id, and
 // with `state` as well the message is recorded there as it is stored (see
 // ReceivedState). 1 on success, else 0.
-int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag,
+int PopRetrieve(const std::string& folder, int messageNumber, int fileNumber, int deleteFlag, FoldersToSync& toSync,
                 long listedSize = 0, const std::string& uidl = {}, ReceivedState* state = nullptr);
 
 // DELE; 1 when the server accepted it, else 0 (after saying so).
 int PopDelete(int messageNumber);
 
 // Ends the conversation: QUIT, one reply line (not looked at), NetClose.
-void PopQuit();
+// The folders of `toSync` go to the disk first; when one cannot, there is no
+// QUIT (after saying so), so that the server keeps the messages.
+void PopQuit(const FoldersToSync& toSync = {});
 
 }  // namespace quillo

@@ -31,8 +31,7 @@ constexpr const char* kPickFolder = "inbox";
 
 // A message left on the server keeps its place in the server's numbering:
 // the cache must not move the later ones up over it.
-void MarkTaken(int number) {
-  HeaderList& list = GetHeaderList();
+void MarkTaken(HeaderList& list, int number) {
   if (number < 1 || static_cast<size_t>(number) > list.size()) return;
   HeaderEntry& entry = list[static_cast<size_t>(number - 1)];
   if (GetSettings().serverdel) {
@@ -42,8 +41,7 @@ void MarkTaken(int number) {
   }
 }
 
-const HeaderEntry* EntryOf(int number) {
-  const HeaderList& list = GetHeaderList();
+const HeaderEntry* EntryOf(const HeaderList& list, int number) {
   if (number < 1 || static_cast<size_t>(number) > list.size()) return nullptr;
   return &list[static_cast<size_t>(number - 1)];
 }
@@ -71,17 +69,26 @@ bool DeleteStored(int number, const std::string& uidl) {
   return StillTheListedMessage(number, uidl) && PopDelete(number) == 1;
 }
 
-int RetrieveNext(const std::string& folder, int number, ReceivedState* state) {
-  const HeaderEntry* entry = EntryOf(number);
+// What the retrievals of one pick share: the list they take messages from,
+// the record of stored ids (none: nullptr) and the folders to sync.
+struct PickJob {
+  HeaderList& list;
+  ReceivedState* state;
+  FoldersToSync& toSync;
+};
+
+int RetrieveNext(PickJob& job, int number) {
+  const HeaderEntry* entry = EntryOf(job.list, number);
   // The size LIST gave bounds the download; none without a list.
   const long size = entry ? entry->size : 0;
   const std::string uidl = entry ? entry->uidl : std::string();
-  return PopRetrieve(folder, number, NextMessageNumber(folder), GetSettings().serverdel, size, uidl, state);
+  return PopRetrieve(kPickFolder, number, NextMessageNumber(kPickFolder), GetSettings().serverdel, job.toSync, size,
+                     uidl, job.state);
 }
 
 // Every message in server order that no earlier run stored; the first
 // failure ends the loop.
-void ReceiveEverything(const std::string& folder, int count) {
+void ReceiveEverything(const std::string& folder, int count, FoldersToSync& toSync) {
   std::vector<std::string> uidls;
   if (PopUidlList(count, uidls) == UidlListing::kBroken) return;
   ReceivedState state(ReceivedStatePath());
@@ -93,37 +100,36 @@ void ReceiveEverything(const std::string& folder, int count) {
       if (DueForDeletion(*record, uidl)) DeleteStored(i, uidl);
       continue;
     }
-    if (!PopRetrieve(folder, i, NextMessageNumber(folder), GetSettings().serverdel, 0, uidl, record)) break;
+    if (!PopRetrieve(folder, i, NextMessageNumber(folder), GetSettings().serverdel, toSync, 0, uidl, record)) break;
   }
 }
 
-void RetrieveOne(int number, ReceivedState* state) {
+void RetrieveOne(PickJob& job, int number) {
   WriteOut("Getting mail\n");
-  if (RetrieveNext(kPickFolder, number, state)) MarkTaken(number);
+  if (RetrieveNext(job, number)) MarkTaken(job.list, number);
   WriteOut("\n");
 }
 
 // Every message not taken yet nor stored before; a failure does not stop
 // the others.
-void RetrieveAll(int count, ReceivedState* state) {
+void RetrieveAll(PickJob& job, int count) {
   WriteOut("Getting all mail\n");
   for (int i = 1; i <= count; ++i) {
-    const HeaderEntry* entry = EntryOf(i);
+    const HeaderEntry* entry = EntryOf(job.list, i);
     if (entry && (entry->Done() || entry->receivedBefore)) continue;
-    if (RetrieveNext(kPickFolder, i, state)) MarkTaken(i);
+    if (RetrieveNext(job, i)) MarkTaken(job.list, i);
   }
 }
 
-std::vector<std::string> ListedUidls() {
+std::vector<std::string> ListedUidls(const HeaderList& list) {
   std::vector<std::string> uidls;
-  for (const HeaderEntry& entry : GetHeaderList()) uidls.push_back(entry.uidl);
+  for (const HeaderEntry& entry : list) uidls.push_back(entry.uidl);
   return uidls;
 }
 
 // Marks the entries stored before, and takes those due for deletion off
 // the server before the list is shown.
-void MarkAndDeleteStored(ReceivedState& state) {
-  HeaderList& list = GetHeaderList();
+void MarkAndDeleteStored(HeaderList& list, ReceivedState& state) {
   for (size_t i = 0; i < list.size(); ++i) {
     HeaderEntry& entry = list[i];
     entry.receivedBefore = state.Received(entry.uidl);
@@ -132,14 +138,16 @@ void MarkAndDeleteStored(ReceivedState& state) {
   }
 }
 
-void PickAndReceive(int count) {
-  if (BuildHeaderList(count) != 0) return;
+void PickAndReceive(int count, FoldersToSync& toSync) {
+  HeaderList list;
+  if (BuildHeaderList(list, count) != 0) return;
   ReceivedState state(ReceivedStatePath());
-  ReceivedState* record = OpenReceivedState(state, ListedUidls());
-  if (record) MarkAndDeleteStored(*record);
+  ReceivedState* record = OpenReceivedState(state, ListedUidls(list));
+  if (record) MarkAndDeleteStored(list, *record);
+  PickJob job{list, record, toSync};
   SelectFromHeaderList(
-      count, "Select Recive mail.\n", "0123456789aA+-qQ", [record](int number) { RetrieveOne(number, record); },
-      [count, record] { RetrieveAll(count, record); });
+      list, count, "Select Recive mail.\n", "0123456789aA+-qQ", [&job](int number) { RetrieveOne(job, number); },
+      [&job, count] { RetrieveAll(job, count); });
 }
 
 // Where the header list goes: the named file, or the console.
@@ -176,43 +184,44 @@ int ReceiveMail(const std::string& password, const std::string& folder) {
   DirectoryNameScope pickNames(FolderPath(kPickFolder));
   if (!PopConversationOpened(password, true)) return 0;
   const int count = PopStat();
+  FoldersToSync toSync;
   if (count == kStatFailed) {
     // Said already: this is no empty maildrop.
   } else if (count == 0) {
     WriteOut("no new mail\n");
   } else if (GetSettings().headlist == 0) {
-    ReceiveEverything(folder, count);
+    ReceiveEverything(folder, count, toSync);
   } else {
-    PickAndReceive(count);
+    PickAndReceive(count, toSync);
   }
-  PopQuit();
+  PopQuit(toSync);
   return 1;
 }
 
-int FetchHeaderList(const std::string& password, int& count) {
+int FetchHeaderList(const std::string& password, HeaderList& list, int& count) {
   switch (OpenPopConversation(password, true)) {
     case PopOpening::kOpened:
       break;
     case PopOpening::kCannotConnect:
       ReportCannotConnect();
-      return LoadHeaderCache(count);
+      return LoadHeaderCache(list, count);
     case PopOpening::kNoGreeting:
       count = 0;
       return 0;
     case PopOpening::kLoginFailed:
       PrintErr("POP server Login error!(%s)\a\n", GetSettings().POPserver.c_str());
-      return LoadHeaderCache(count);
+      return LoadHeaderCache(list, count);
   }
   const int n = PopStat();
   // A failed STAT must not empty the cache as a maildrop without mail would.
-  if (n == kStatFailed || (n >= 1 && BuildHeaderList(n) != 0)) {
+  if (n == kStatFailed || (n >= 1 && BuildHeaderList(list, n) != 0)) {
     PopQuit();
     return 1;
   }
-  MarkReceivedBefore();
+  MarkReceivedBefore(list);
   // With no message this empties the cache, so that a later offline list
   // shows none either.
-  SaveHeaderCache(n);
+  SaveHeaderCache(list, n);
   PopQuit();
   count = n;
   return 0;
@@ -220,23 +229,22 @@ int FetchHeaderList(const std::string& password, int& count) {
 
 int ShowServerHeaders(const std::string& password, int toFile, const std::string& fileName) {
   int count = 0;
+  HeaderList list;
   const int result =
-      GetJobOptions().networkUnavailable ? LoadHeaderCache(count) : FetchHeaderList(password, count);
+      GetJobOptions().networkUnavailable ? LoadHeaderCache(list, count) : FetchHeaderList(password, list, count);
   if (result != 0) return result;
   WriteOut("\n");
   ListOutput out(toFile, fileName);
   if (count < 1) {
     out.Write("No New mail!\n");
     out.Close();
-    ReleaseHeaderList();
     WaitUnlessOneJob();
     return 0;
   }
   out.Write(Format("%d's Mails\n", count));
   out.Write(HeaderColumnHeading());
-  for (const HeaderEntry& entry : GetHeaderList()) out.Write(ShownLine(entry) + "\n");
+  for (const HeaderEntry& entry : list) out.Write(ShownLine(entry) + "\n");
   out.Close();
-  ReleaseHeaderList();
   WaitUnlessOneJob();
   return 0;
 }

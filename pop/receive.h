@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "pop/header_list.h"
+
 namespace quillo {
 
 // Receives mail into `folder` (every message, or those the user picks from
@@ -16,8 +18,8 @@ int ReceiveMail(const std::string& password, const std::string& folder);
 // no connection or no login. 0 when printed, non-zero when no list was had.
 int ShowServerHeaders(const std::string& password, int toFile, const std::string& fileName);
 
-// Builds the header list online and saves it to the cache. 0 with the
-// message count in `count`, non-zero when no list could be built.
-int FetchHeaderList(const std::string& password, int& count);
+// Builds the header list online into `list` and saves it to the cache. 0
+// with the message count in `count`, non-zero when no list could be built.
+int FetchHeaderList(const std::string& password, HeaderList& list, int& count);
 
 }  // namespace quillo

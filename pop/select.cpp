@@ -26,9 +26,8 @@ struct Page {
 };
 
 // Writes the heading and the page's entries that are not taken; their number.
-int ShowPage(const Page& page) {
+int ShowPage(const HeaderList& list, const Page& page) {
   WriteOut(HeaderColumnHeading());
-  const HeaderList& list = GetHeaderList();
   int shown = 0;
   for (long i = page.first; i < page.first + page.height && i < page.count; ++i) {
     if (static_cast<size_t>(i) >= list.size()) break;
@@ -86,18 +85,18 @@ int TokenNumber(std::string_view token) {
   return static_cast<int>(value);
 }
 
-void SelectFromHeaderList(int count, const char* prompt, std::string_view keySet, const NumberAction& numberAction,
-                          const AllAction& allAction) {
+void SelectFromHeaderList(HeaderList& list, int count, const char* prompt, std::string_view keySet,
+                          const NumberAction& numberAction, const AllAction& allAction) {
   Page page{0, static_cast<long>(GetSettings().lines) - 3, count};
-  while (ShowPage(page) > 0) {
+  while (ShowPage(list, page) > 0) {
     WriteOut(prompt);
     WriteOut("Select:");
     std::string input;
     if (LineInput(input, kSelectionInputMax, ' ', false) < 0 && InputEnded()) break;
     if (RunTokens(SelectionTokens(input, keySet), page, numberAction, allAction) == LineOutcome::kEnd) break;
   }
-  SaveHeaderCache(count);
-  ReleaseHeaderList();
+  SaveHeaderCache(list, count);
+  HeaderList().swap(list);
 }
 
 }  // namespace quillo

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pop/header_list.h"
+
 namespace quillo {
 
 using NumberAction = std::function<void(int number)>;
@@ -20,12 +22,12 @@ std::vector<std::string> SelectionTokens(std::string_view line, std::string_view
 // +3 is 3, -2 is -2, a is 0).
 int TokenNumber(std::string_view token);
 
-// Pages the list (`lines` - 3 entries a page, taken ones left out) and runs
+// Pages `list` (`lines` - 3 entries a page, taken ones left out) and runs
 // `numberAction` for every non-zero number typed, `allAction` (when given)
 // for "a". "+" and "-" turn the page, "q" ends at once, a line whose last
-// token is "0" ends after acting. The cache is saved and the list released
-// when the selection ends.
-void SelectFromHeaderList(int count, const char* prompt, std::string_view keySet, const NumberAction& numberAction,
-                          const AllAction& allAction);
+// token is "0" ends after acting. The actions change `list` as they take
+// messages. The cache is saved and the list emptied when the selection ends.
+void SelectFromHeaderList(HeaderList& list, int count, const char* prompt, std::string_view keySet,
+                          const NumberAction& numberAction, const AllAction& allAction);
 
 }  // namespace quillo

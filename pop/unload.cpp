@@ -15,25 +15,27 @@ namespace {
 
 constexpr size_t kAnswerMax = 5;
 
-bool InList(int number) { return number >= 1 && static_cast<size_t>(number) <= GetHeaderList().size(); }
+bool InList(const HeaderList& list, int number) {
+  return number >= 1 && static_cast<size_t>(number) <= list.size();
+}
 
-void DeleteOne(int number) {
+void DeleteOne(HeaderList& list, int number) {
   WriteOut("Unloading mail\n");
-  if (ConfirmDelete(number) == 1 && InList(number)) GetHeaderList()[static_cast<size_t>(number - 1)].size = kSizeTaken;
+  if (ConfirmDelete(list, number) == 1 && InList(list, number)) list[static_cast<size_t>(number - 1)].size = kSizeTaken;
   WriteOut("\n");
 }
 
 }  // namespace
 
-int ConfirmDelete(int number) {
-  WriteOut(SanitizeForConsole(InList(number) ? ShownLine(GetHeaderList()[static_cast<size_t>(number - 1)]) : std::string()) +
-           "\n");
+int ConfirmDelete(const HeaderList& list, int number) {
+  const HeaderEntry* entry = InList(list, number) ? &list[static_cast<size_t>(number - 1)] : nullptr;
+  WriteOut(SanitizeForConsole(entry ? ShownLine(*entry) : std::string()) + "\n");
   WriteOut("Realy?(y/[n]):");
   std::string answer;
   LineInput(answer, kAnswerMax, ' ', false);
   if (!EqualsIgnoreCase(answer, "y")) return 0;
   // The id the user saw must still be the message's, or another one goes.
-  if (InList(number) && !StillTheListedMessage(number, GetHeaderList()[static_cast<size_t>(number - 1)].uidl)) return 0;
+  if (entry && !StillTheListedMessage(number, entry->uidl)) return 0;
   return PopDelete(number);
 }
 
@@ -44,10 +46,11 @@ int UnloadMail(const std::string& password) {
     // Said already: this is no empty maildrop.
   } else if (count == 0) {
     WriteOut("no new mail\n");
-  } else if (BuildHeaderList(count) == 0) {
-    MarkReceivedBefore();
+  } else if (HeaderList list; BuildHeaderList(list, count) == 0) {
+    MarkReceivedBefore(list);
     // No delete-all: "a" only separates numbers here.
-    SelectFromHeaderList(count, "Select Delete mail.\n", "0123456789+-qQ", DeleteOne, AllAction());
+    SelectFromHeaderList(list, count, "Select Delete mail.\n", "0123456789+-qQ",
+                         [&list](int number) { DeleteOne(list, number); }, AllAction());
   }
   PopQuit();
   return 1;

@@ -195,14 +195,14 @@ class PopHeaderCache : public PopFixture {};
 // an entry past 9,999 stays as wide as it is through save and load.
 TEST_F(PopHeaderCache, TenThousandAndMoreSlotsRoundTrip) {
   const int count = 10'003;
-  ASSERT_TRUE(AllocateHeaderList(count));
-  HeaderList& list = GetHeaderList();
+  HeaderList list;
+  ASSERT_TRUE(AllocateHeaderList(list, count));
   for (int k = 1; k <= count; ++k) {
     list[static_cast<size_t>(k - 1)].size = 100 + k;
     list[static_cast<size_t>(k - 1)].line = MakeDisplayLine(k, 100 + k, " sender" + std::to_string(k));
   }
   list[0].size = kSizeTaken;  // retrieved in this run: every later slot moves up one
-  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(count); });
+  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(list, count); });
   EXPECT_EQ(out, "Save poplist" + std::string(count - 1, '.') + "\n");
 
   const std::string path = HeaderCachePath();
@@ -223,14 +223,14 @@ TEST_F(PopHeaderCache, TenThousandAndMoreSlotsRoundTrip) {
 
   for (int round = 0; round < 2; ++round) {
     int loaded = -1;
-    ASSERT_EQ(LoadHeaderCache(loaded), 0);
+    ASSERT_EQ(LoadHeaderCache(list, loaded), 0);
     ASSERT_EQ(loaded, count - 1);
-    EXPECT_EQ(GetHeaderList()[999].line, "1000 sender1001");
-    EXPECT_EQ(GetHeaderList()[9999].line, "10000 sender10001");
-    EXPECT_EQ(GetHeaderList()[10001].line, "10002 sender10003");
+    EXPECT_EQ(list[999].line, "1000 sender1001");
+    EXPECT_EQ(list[9999].line, "10000 sender10001");
+    EXPECT_EQ(list[10001].line, "10002 sender10003");
     // Saved again under the same numbers, the lines do not grow.
-    for (HeaderEntry& e : GetHeaderList()) e.size = 1;
-    WithPipedKeys("", [&] { SaveHeaderCache(loaded); });
+    for (HeaderEntry& e : list) e.size = 1;
+    WithPipedKeys("", [&] { SaveHeaderCache(list, loaded); });
   }
 }
 
@@ -242,15 +242,16 @@ TEST_F(PopHeaderCache, AHostileFileGivesNoMoreThanItHolds) {
                                      "Head0002=   2 " + std::string(10'000, 'w') + "\n");
   int count = -1;
   int result = -1;
-  std::string out = WithPipedKeys("", [&] { result = LoadHeaderCache(count); });
+  HeaderList list;
+  std::string out = WithPipedKeys("", [&] { result = LoadHeaderCache(list, count); });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(out, "");
   EXPECT_EQ(count, 5);
-  ASSERT_EQ(GetHeaderList().size(), 5u);
-  EXPECT_EQ(GetHeaderList()[0].line, "   1 huge");
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list[0].line, "   1 huge");
   // A value is read into 128 bytes, a line kept to 87.
-  EXPECT_EQ(GetHeaderList()[1].line, "   2 " + std::string(122, 'w').substr(0, 82));
-  EXPECT_EQ(GetHeaderList()[4].line, "   5");
+  EXPECT_EQ(list[1].line, "   2 " + std::string(122, 'w').substr(0, 82));
+  EXPECT_EQ(list[4].line, "   5");
   KeyValueFile cache(HeaderCachePath());
   ASSERT_TRUE(cache.Load());
   EXPECT_EQ(TrustedCacheLine(cache, 1, 2147483647), "");
@@ -260,17 +261,18 @@ TEST_F(PopHeaderCache, AHostileFileGivesNoMoreThanItHolds) {
 TEST_F(PopHeaderCache, ASaveClearsTheSlotsOfTheLastOneBeyondItsOwn) {
   box_.WriteFile("mbox/poplist.ini", "[kept]\nMail0001=1\nHead0001=a\nMail0002=2\nHead0002=b\nMail0003=3\n"
                                      "Head0003=c\noldmax=3\n");
-  ASSERT_TRUE(AllocateHeaderList(2));
-  GetHeaderList()[0] = {kSizeTaken, "   1 taken"};
-  GetHeaderList()[1] = {42, "   2 left"};
-  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(2); });
+  HeaderList list;
+  ASSERT_TRUE(AllocateHeaderList(list, 2));
+  list[0] = {kSizeTaken, "   1 taken"};
+  list[1] = {42, "   2 left"};
+  std::string out = WithPipedKeys("", [&] { SaveHeaderCache(list, 2); });
   EXPECT_EQ(out, "Save poplist..\n");
   // The slots beyond the saved one go from the file.
   EXPECT_EQ(box_.ReadFile("mbox/poplist.ini"), "[kept]\nMail0001=42\nHead0001=   2 left\noldmax=1\n");
   // An edited oldmax far beyond the file clears no more than the file holds.
   box_.WriteFile("mbox/poplist.ini", "oldmax=2000000000\n");
-  ReleaseHeaderList();
-  out = WithPipedKeys("", [&] { SaveHeaderCache(0); });
+  list.clear();
+  out = WithPipedKeys("", [&] { SaveHeaderCache(list, 0); });
   EXPECT_EQ(out, "Save poplist.\n");
 }
 

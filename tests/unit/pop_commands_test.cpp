@@ -175,7 +175,8 @@ TEST_F(PopRetrieveTest, ANumberTakenMeanwhileMovesOnToTheNextFreeOne) {
   Connect(server);
   box_.WriteFile("mbox/inbox/0003.txt", "another run's\n");
   int result = -1;
-  std::string out = WithPipedKeys("", [&] { result = PopRetrieve("inbox", 1, 3, 0); });
+  FoldersToSync toSync;
+  std::string out = WithPipedKeys("", [&] { result = PopRetrieve("inbox", 1, 3, 0, toSync); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(box_.ReadFile("mbox/inbox/0003.txt"), "another run's\n");
   EXPECT_EQ(box_.ReadFile("mbox/inbox/0004.TXT"), "From: a@b.c\nSubject: s\n\nbody\n");
@@ -201,7 +202,8 @@ TEST_F(PopRetrieveTest, BigAndSmallMessagesAreStoredAlike) {
     const std::string folder = "f" + std::to_string(bodyLines);
     box_.MakeDir("mbox/" + folder);
     int result = -1;
-    std::string out = WithPipedKeys("", [&] { result = PopRetrieve(folder, 1, 0, 0); });
+    FoldersToSync toSync;
+    std::string out = WithPipedKeys("", [&] { result = PopRetrieve(folder, 1, 0, 0, toSync); });
     EXPECT_EQ(result, 1) << bodyLines;
     std::string bodyInSjis;
     for (size_t i = 0; i < bodyLines; ++i) bodyInSjis += "line " + word + " \x82\xc6 " + std::to_string(i) + "\r\n";
@@ -239,10 +241,11 @@ TEST_F(PopRetrieveTest, QuitOnlyOnceDeletedMessagesAreOnTheDisk) {
     box_.MakeDir("mbox/" + folder);
     int result = -1;
     testing::internal::CaptureStderr();
+    FoldersToSync toSync;
     WithPipedKeys("", [&] {
-      result = PopRetrieve(folder, 1, 0, c.deleteFlag);
+      result = PopRetrieve(folder, 1, 0, c.deleteFlag, toSync);
       if (c.folderLost) std::filesystem::remove_all(box_.Path("mbox/" + folder));
-      PopQuit();
+      PopQuit(toSync);
     });
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, 1) << c.name;
@@ -260,7 +263,8 @@ TEST_F(PopRetrieveTest, NoFileNoDeletion) {
   Connect(server);
   int result = -1;
   testing::internal::CaptureStderr();
-  WithPipedKeys("", [&] { result = PopRetrieve("missing", 1, 0, 1); });
+  FoldersToSync toSync;
+  WithPipedKeys("", [&] { result = PopRetrieve("missing", 1, 0, 1, toSync); });
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "savefile(" + box_.Path("mbox/missing/0000.TXT") + ") open error!\a\n");
   EXPECT_EQ(result, 0);
@@ -286,12 +290,12 @@ TEST_F(PopHeaderListTest, OnlyTrustedSlotsSpareTheTop) {
   ASSERT_TRUE(server.Start(20));
   Connect(server);
   int result = -1;
-  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(4); });
+  HeaderList list;
+  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(list, 4); });
   ASSERT_EQ(result, 0);
   EXPECT_EQ(server.CountCommands("TOP"), 2);
   EXPECT_NE(out.find("Getting header 2/4\nS:TOP 2 4\n"), std::string::npos);
   EXPECT_NE(out.find("Getting header 3/4\nS:TOP 3 4\n"), std::string::npos);
-  const HeaderList& list = GetHeaderList();
   ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0].line, "   1 cached one");
   EXPECT_EQ(list[1].line, "   2 two@example.com second");
@@ -307,11 +311,12 @@ TEST_F(PopHeaderListTest, AnAbsurdCountIsRefusedBeforeAnyCommand) {
   ASSERT_TRUE(server.Start(20));
   Connect(server);
   int result = -1;
-  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(INT_MAX); });
+  HeaderList list;
+  std::string out = WithPipedKeys("", [&] { result = BuildHeaderList(list, INT_MAX); });
   EXPECT_EQ(result, 1);
   EXPECT_EQ(out, "Not memory!\n");
   EXPECT_TRUE(server.Commands().empty());
-  EXPECT_TRUE(GetHeaderList().empty());
+  EXPECT_TRUE(list.empty());
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ class PopFixture : public ::testing::Test {
     GetNetSession().sock.Close();
     NetCleanup();
     LogSwitch(true);
-    ReleaseHeaderList();
     CloseRunDirectory();
     GetSettings() = saved_;
   }

@@ -65,16 +65,17 @@ TEST_F(PopHostileServer, HostileListingLinesAreIgnoredAndTheConversationStaysInS
     server.Override("STAT", {"+OK 3 600\r\n"});
     ASSERT_TRUE(server.Start(20));
     Connect(server);
-    ASSERT_TRUE(AllocateHeaderList(3));
+    HeaderList list;
+    ASSERT_TRUE(AllocateHeaderList(list, 3));
     bool listed = false;
     int count = -1;
     Outcome o = Run([&] {
-      listed = PopListSizes(3);
+      listed = PopListSizes(list);
       count = PopStat();
     });
     EXPECT_TRUE(listed) << c.name;
     std::vector<long> sizes;
-    for (const HeaderEntry& e : GetHeaderList()) sizes.push_back(e.size);
+    for (const HeaderEntry& e : list) sizes.push_back(e.size);
     EXPECT_EQ(sizes, c.sizes) << c.name;
     EXPECT_EQ(count, 3) << c.name << ": out of step\n" << o.out;
     EXPECT_EQ(o.err, "") << c.name;
@@ -110,12 +111,13 @@ TEST_F(PopHostileServer, RepliesAndListingsWithoutEndAreGivenUp) {
     server.Override(c.command, c.reply);
     ASSERT_TRUE(server.Start(20));
     Connect(server);
-    ASSERT_TRUE(AllocateHeaderList(3));
+    HeaderList list;
+    ASSERT_TRUE(AllocateHeaderList(list, 3));
     int count = -1;
     bool listed = true;
     Outcome o = Run([&] {
       if (c.command == "STAT") count = PopStat();
-      else listed = PopListSizes(3);
+      else listed = PopListSizes(list);
       PopQuit();
     });
     EXPECT_EQ(o.err, c.err) << c.name;
@@ -140,7 +142,8 @@ TEST_F(PopHostileServer, EndlessResponsesStoreAndDeleteNothing) {
     ASSERT_TRUE(server.Start(20));
     Connect(server);
     int result = -1;
-    Outcome o = Run([&] { result = PopRetrieve("inbox", 1, 0, 1, static_cast<long>(message.size())); });
+    FoldersToSync toSync;
+    Outcome o = Run([&] { result = PopRetrieve("inbox", 1, 0, 1, toSync, static_cast<long>(message.size())); });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(o.err, "response too long!(" + std::to_string(2 * message.size() + (1 << 20)) + " bytes)\a\n");
     EXPECT_LT(o.took, std::chrono::seconds(5));

@@ -38,8 +38,8 @@ TEST(PopSelectTokens, RunsOfKeyCharactersAndTheirNumbers) {
 class PopSelect : public PopFixture {
  protected:
   void MakeList(int count) {
-    ASSERT_TRUE(AllocateHeaderList(count));
-    for (int k = 1; k <= count; ++k) GetHeaderList()[static_cast<size_t>(k - 1)] = {100, Format("%4d entry", k)};
+    ASSERT_TRUE(AllocateHeaderList(list_, count));
+    for (int k = 1; k <= count; ++k) list_[static_cast<size_t>(k - 1)] = {100, Format("%4d entry", k)};
   }
 
   // Runs a selection over `count` entries with `keys`; records the numbers
@@ -52,10 +52,10 @@ class PopSelect : public PopFixture {
     const int total = count;
     output_ = WithPipedKeys(keys, [&] {
       SelectFromHeaderList(
-          count, "Pick.\n", withAll ? kKeys : "0123456789+-qQ",
+          list_, count, "Pick.\n", withAll ? kKeys : "0123456789+-qQ",
           [this, total](int k) {
             acted_.push_back(k);
-            if (k >= 1 && k <= total) GetHeaderList()[static_cast<size_t>(k - 1)].size = kSizeTaken;
+            if (k >= 1 && k <= total) list_[static_cast<size_t>(k - 1)].size = kSizeTaken;
           },
           withAll ? AllAction([this] { ++allRuns_; }) : AllAction());
     });
@@ -71,6 +71,7 @@ class PopSelect : public PopFixture {
     return firsts;
   }
 
+  HeaderList list_;
   std::vector<int> acted_;
   int allRuns_ = 0;
   std::string output_;
