@@ -75,12 +75,26 @@ bool PendingMessageStored(const PendingMessage& pending) {
   if (StatPath(folderPath) != PathKind::kDirectory) return false;
   for (int n = pending.number, tries = 0; tries < kPendingSearch && n >= 0 && n < INT_MAX; ++n, ++tries) {
     const std::string path = NewMessagePath(pending.folder, n);
-    if (FileSize(path) != pending.size) continue;
+    if (StatPath(path) != PathKind::kFile || FileSize(path) != pending.size) continue;
     long long size = 0;
     std::uint64_t checksum = 0;
     if (FileChecksum(path, size, checksum) && size == pending.size && checksum == pending.checksum) return true;
   }
   return false;
+}
+
+// The bytes of the file at `path`, read to kLargestStateFile at most; false
+// when it is larger, or cannot be read.
+bool ReadStateFile(const std::string& path, std::string& content) {
+  if (FileSize(path) > kLargestStateFile) return false;
+  InputFile in(path, false);
+  if (!in.IsOpen()) return false;
+  std::string block;
+  while (in.ReadBlock(block, 1 << 16)) {
+    content += block;
+    if (static_cast<long long>(content.size()) > kLargestStateFile) return false;
+  }
+  return !in.HadError();
 }
 
 }  // namespace
@@ -117,9 +131,12 @@ bool ReceivedState::Load() {
   received_.clear();
   pending_ = {};
   unreadable_ = false;
-  if (StatPath(path_) == PathKind::kNone) return true;
+  const PathKind kind = StatPath(path_);
+  if (kind == PathKind::kNone) return true;
   std::string content;
-  if (FileSize(path_) > kLargestStateFile || !ReadWholeFile(path_, content)) {
+  // Not a regular file (a FIFO would hold the run for ever), or larger than
+  // any such file: not read at all.
+  if (kind != PathKind::kFile || !ReadStateFile(path_, content)) {
     unreadable_ = true;
     PrintErr("savefile(%s) read error!\a\n", path_.c_str());
     return false;

@@ -132,19 +132,22 @@ TEST_F(PopReceivedState, AFileItCannotReadIsNeverWrittenOver) {
   struct Case {
     const char* name;
     long long size;  // of a sparse file made at the path
-    bool directory;
+    mode_t kind;
   };
   const std::vector<Case> cases = {
-      {"one byte over the bound", (128LL << 20) + 1, false},
-      {"far over the bound", 1LL << 34, false},
-      {"a directory", 0, true},
+      {"one byte over the bound", (128LL << 20) + 1, S_IFREG},
+      {"far over the bound", 1LL << 34, S_IFREG},
+      {"a directory", 0, S_IFDIR},
+      {"a FIFO no one writes to", 0, S_IFIFO},
   };
   for (const Case& c : cases) {
     const std::string path = StatePath();
     std::remove(path.c_str());
     rmdir(path.c_str());
-    if (c.directory) {
+    if (c.kind == S_IFDIR) {
       ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << c.name;
+    } else if (c.kind == S_IFIFO) {
+      ASSERT_EQ(mkfifo(path.c_str(), 0600), 0) << c.name;
     } else {
       box_.WriteFile("mbox/uidlist.txt", "R 1 a\n");
       ASSERT_EQ(truncate(path.c_str(), c.size), 0) << c.name;
@@ -156,8 +159,8 @@ TEST_F(PopReceivedState, AFileItCannotReadIsNeverWrittenOver) {
     EXPECT_FALSE(state.RecordPending({"c", 1, 2, "inbox", 0})) << c.name;
     struct stat st{};
     ASSERT_EQ(stat(path.c_str(), &st), 0) << c.name;
-    EXPECT_EQ(S_ISDIR(st.st_mode), c.directory) << c.name;
-    if (!c.directory) {
+    EXPECT_EQ(st.st_mode & S_IFMT, c.kind) << c.name;
+    if (c.kind == S_IFREG) {
       EXPECT_EQ(st.st_size, c.size) << c.name;
     }
   }
