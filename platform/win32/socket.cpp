@@ -10,8 +10,11 @@
 #include <optional>
 
 #include "platform/output.h"
+#include "platform/socket_shared.h"
 
 namespace quillo {
+
+using namespace sockets;
 
 static_assert(sizeof(SocketAddress{}.bytes) >= sizeof(sockaddr_storage));
 static_assert(sizeof(NativeSocket) >= sizeof(SOCKET));
@@ -64,13 +67,6 @@ SOCKET NewStreamSocket(int family) {
   return ::WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
 }
 
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point DeadlineAfter(int timeoutSeconds) {
-  if (timeoutSeconds <= 0) return Clock::time_point::max();
-  return Clock::now() + std::chrono::seconds(timeoutSeconds);
-}
-
 // Waits until the socket can be read (or written, or its connect failed).
 // 1 when it can, 0 at the deadline, -1 on error (errno set).
 int WaitFor(SOCKET s, bool forWriting, Clock::time_point deadline) {
@@ -107,21 +103,6 @@ bool SetBlocking(SOCKET s, bool blocking) {
   return ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
 }
 
-SocketAddress FromSockaddr(const sockaddr* sa, size_t length) {
-  SocketAddress out;
-  out.family = sa->sa_family;
-  out.length = static_cast<unsigned>(length);
-  std::memcpy(out.bytes.data(), sa, length);
-  return out;
-}
-
-ConnectResult Failed(ConnectStatus status, int error) {
-  ConnectResult r;
-  r.status = status;
-  r.error = error;
-  return r;
-}
-
 }  // namespace
 
 bool CanCreateStreamSocket() {
@@ -136,31 +117,12 @@ void SocketHandle::Close() {
 }
 
 bool DottedIPv4Address(const std::string& text, int port, SocketAddress& out) {
-  if (text.empty() || text[0] < '0' || text[0] > '9' || !WinsockReady()) return false;
-  sockaddr_in sin{};
-  if (::inet_pton(AF_INET, text.c_str(), &sin.sin_addr) != 1) return false;
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons(static_cast<u_short>(port));
-  out = FromSockaddr(reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
-  return true;
+  return WinsockReady() && sockets::ParseDottedIPv4(text, port, out);
 }
 
 std::vector<SocketAddress> ResolveStreamHost(const std::string& host, int port) {
-  std::vector<SocketAddress> found;
-  if (!WinsockReady()) return found;
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const std::string service = std::to_string(port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0) return found;
-  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
-    found.push_back(FromSockaddr(ai->ai_addr, ai->ai_addrlen));
-  }
-  ::freeaddrinfo(list);
-  return found;
+  if (!WinsockReady()) return {};
+  return sockets::StreamAddresses(host, port);
 }
 
 ConnectResult ConnectStream(const SocketAddress& address, int timeoutSeconds) {
