@@ -208,14 +208,6 @@ int ReadConsoleChar(std::string& text) {
   }
 }
 
-int ReadConsoleKey() {
-  std::string text;
-  const int key = ReadConsoleChar(text);
-  if (key == kKeyText) return static_cast<unsigned char>(text[0]);
-  if (key == kKeyRefused) return 0;
-  return key;
-}
-
 bool KeyWaiting() {
   if (State().ended || !StdinIsTerminal()) return false;
   return ByteArrivesSoon(0);
@@ -227,7 +219,5 @@ RawModeScope::RawModeScope() { EnterRaw(); }
 RawModeScope::~RawModeScope() { LeaveRaw(); }
 
 void ResetConsoleKeys() { State() = KeyState{}; }
-
-void EchoChar(char c) { WriteOut(std::string_view(&c, 1)); }
 
 }  // namespace quillo

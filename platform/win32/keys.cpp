@@ -211,14 +211,6 @@ int ReadConsoleChar(std::string& text) {
   return StdinIsTerminal() ? ReadFromConsole(text) : ReadPiped(text);
 }
 
-int ReadConsoleKey() {
-  std::string text;
-  const int key = ReadConsoleChar(text);
-  if (key == kKeyText) return static_cast<unsigned char>(text[0]);
-  if (key == kKeyRefused) return 0;
-  return key;
-}
-
 bool KeyWaiting() {
   KeyState& st = State();
   if (st.ended || !StdinIsTerminal()) return false;
@@ -241,7 +233,5 @@ RawModeScope::RawModeScope() { EnterRaw(); }
 RawModeScope::~RawModeScope() { LeaveRaw(); }
 
 void ResetConsoleKeys() { State() = KeyState{}; }
-
-void EchoChar(char c) { WriteOut(std::string_view(&c, 1)); }
 
 }  // namespace quillo
