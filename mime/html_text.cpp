@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/strings.h"
+
 namespace quillo {
 
 namespace {
@@ -17,35 +19,6 @@ constexpr bool IsAlpha(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20)
 constexpr bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 constexpr bool IsAlnum(unsigned char c) { return IsAlpha(c) || IsDigit(c); }
 constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
-}
-
-void AppendUtf8(std::uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The code point starting at `s[0]`, 0 when the bytes are not UTF-8.
 std::uint32_t FirstCodePoint(std::string_view s) {
@@ -394,7 +367,7 @@ std::string CleanUrl(std::string_view raw) {
 // The part of a link or its text that says where it goes.
 std::string_view LinkCore(std::string_view s) {
   for (std::string_view scheme : {"mailto:", "http://", "https://"})
-    if (StartsWithNoCase(s, scheme)) s.remove_prefix(scheme.size());
+    if (StartsWithIgnoreCase(s, scheme)) s.remove_prefix(scheme.size());
   while (!s.empty() && s.back() == '/') s.remove_suffix(1);
   return s;
 }
@@ -570,15 +543,15 @@ class HtmlReducer {
   }
 
   static void KeepAttribute(std::string_view name, std::string_view value, Tag& tag) {
-    if (EqualsNoCase(name, "href")) {
+    if (EqualsIgnoreCase(name, "href")) {
       tag.href = CleanUrl(DecodeAttribute(value));
-    } else if (EqualsNoCase(name, "alt")) {
+    } else if (EqualsIgnoreCase(name, "alt")) {
       tag.alt = DecodeAttribute(value);
-    } else if (EqualsNoCase(name, "start")) {
+    } else if (EqualsIgnoreCase(name, "start")) {
       tag.start = value.substr(0, 9);
-    } else if (EqualsNoCase(name, "hidden")) {
+    } else if (EqualsIgnoreCase(name, "hidden")) {
       tag.hidden = true;
-    } else if (EqualsNoCase(name, "style")) {
+    } else if (EqualsIgnoreCase(name, "style")) {
       tag.hidden = tag.hidden || StyleHides(DecodeAttribute(value));
     }
   }
@@ -673,7 +646,7 @@ class HtmlReducer {
       const size_t lt = in_.find("</", pos_);
       if (lt == std::string_view::npos) break;
       const size_t after = lt + 2 + name.size();
-      if (EqualsNoCase(in_.substr(lt + 2, name.size()), name) &&
+      if (EqualsIgnoreCase(in_.substr(lt + 2, name.size()), name) &&
           (after >= in_.size() || IsHtmlSpace(static_cast<unsigned char>(in_[after])) || in_[after] == '/' ||
            in_[after] == '>')) {
         pos_ = lt;
@@ -686,7 +659,7 @@ class HtmlReducer {
 
   void OpenLink(const std::string& href) {
     CloseLink();  // links do not nest
-    if (href.empty() || href[0] == '#' || StartsWithNoCase(href, "javascript:")) return;
+    if (href.empty() || href[0] == '#' || StartsWithIgnoreCase(href, "javascript:")) return;
     linkHref_ = href;
     linkStart_ = out_.Size();
     linkOpen_ = true;
@@ -698,7 +671,7 @@ class HtmlReducer {
     std::string_view text = out_.Since(linkStart_);
     while (!text.empty() && (text.front() == ' ' || text.front() == '\n')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.remove_suffix(1);
-    if (!Shown() || EqualsNoCase(LinkCore(text), LinkCore(linkHref_))) return;
+    if (!Shown() || EqualsIgnoreCase(LinkCore(text), LinkCore(linkHref_))) return;
     if (!text.empty()) out_.Space(false);
     out_.Put("<" + linkHref_ + ">");
   }

@@ -1,6 +1,7 @@
 // Small text helpers shared by every layer.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@ std::string SanitizeForConsole(std::string_view text);
 // format call each. AppendPadded is "%*s": `text` up to its first NUL byte,
 // blanks in front up to `width`. AppendDecimal is "%*d", or "%0*d" with
 // `zeros`: the sign goes before the zeros.
+// The code point `cp` (at most 0x10FFFF) in UTF-8.
+void AppendUtf8(uint32_t cp, std::string& out);
+
 void AppendPadded(std::string& out, std::string_view text, size_t width);
 void AppendDecimal(std::string& out, long value, size_t width, bool zeros = false);
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/strings.h"
+
 namespace quillo::win32 {
 
 enum class UnitForm { kCodePage, kUtf16, kUtf16Le, kUtf16Be, kUtf32, kUtf32Le, kUtf32Be };
@@ -91,24 +93,6 @@ inline size_t CharacterLength(UINT codePage, std::string_view bytes) {
     if (b1 >= 0x30 && b1 <= 0x39) return 4;
   }
   return ::IsDBCSLeadByteEx(codePage, b0) ? 2 : 1;
-}
-
-inline void AppendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 inline void AppendWide(uint32_t cp, std::wstring& wide) {
