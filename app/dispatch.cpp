@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/attachments.h"
 #include "app/options.h"
 #include "compose/draft.h"
 #include "compose/follow_up.h"
@@ -12,6 +13,7 @@
 #include "console/credentials.h"
 #include "console/folder_prompts.h"
 #include "console/line_input.h"
+#include "console/message_view.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "pop/receive.h"
@@ -27,6 +29,7 @@ namespace {
 
 constexpr size_t kSendToAnswer = 60;
 constexpr size_t kInsertFileAnswer = 78;
+constexpr size_t kSaveDirectoryAnswer = 78;
 
 bool Is(const std::string& word, std::string_view code) { return EqualsIgnoreCase(word, code); }
 
@@ -110,6 +113,17 @@ void HeaderListJob() {
   ShowServerHeaders(*secret, job.headerFileGiven, job.targetFile);
 }
 
+// The menu asks where to save; -x gave the directory.
+void SaveAttachmentsJob() {
+  JobOptions& job = GetJobOptions();
+  std::string directory = job.saveDirectory;
+  if (!job.saveDirectoryGiven) {
+    WriteOut("Save to:");
+    LineInput(directory, kSaveDirectoryAnswer);
+  }
+  SaveAttachments(job.targetFile, directory);
+}
+
 void UnloadJob() {
   WriteOut("Unload mail\n");
   if (const std::optional<std::string> secret = ObtainSecret(Account::kPop)) UnloadMail(*secret);
@@ -154,6 +168,14 @@ int Dispatch(const std::string& word) {
   if (Is(word, "h")) {
     HeaderListJob();
     result = 1;
+  }
+  if (Is(word, "v")) {
+    PrintMessage(GetJobOptions().targetFile);
+    return 1;
+  }
+  if (Is(word, "x")) {
+    SaveAttachmentsJob();
+    return 1;
   }
   if (Is(word, "u")) {
     if (RefusedWithoutNetwork("cannot getting!\r\n")) return 1;

@@ -5,6 +5,7 @@
 #include "console/external.h"
 #include "console/folder_prompts.h"
 #include "console/line_input.h"
+#include "console/message_view.h"
 #include "console/paging.h"
 #include "console/pager.h"
 #include "console/run_command.h"
@@ -40,6 +41,7 @@ constexpr const char* kHelpText =
     "f  :\x83\x81\x81[\x83\x8b\x95\xd4\x90M\t\te  :\x83\x81\x81[\x83\x8b\x95\xd2\x8fW\n"
     "r  :\x83\x8a\x83t\x83\x8c\x83" "b\x83V\x83\x85\to  :\x93\xfa\x95t\x83\\\x81[\x83g\n"
     "n  :\x83\x8a\x83i\x83\x93\x83o\x81[\n"
+    "t  :\x8c\xb4\x95\xb6\x95\x5c\x8e\xa6\t\tx  :\x93\x59\x95\x74\x83\x74\x83\x40\x83\x43\x83\x8b\x95\xdb\x91\xb6\n"
     "c  :\x83t\x83H\x83\x8b\x83_\x95\xcf\x8dX\tk  :\x83t\x83H\x83\x8b\x83_\x8d\xec\x90\xac\n"
     "v  :\x83t\x83H\x83\x8b\x83_\x8d\xed\x8f\x9c\n"
     "!  :\x8aO\x95\x94\x83v\x83\x8d\x83O\x83\x89\x83\x80\tz  :\x8eq\x83v\x83\x8d\x83Z\x83X\n"
@@ -200,6 +202,12 @@ Next ChildShell(MenuState& m) {
   return Next::kGoOn;
 }
 
+// The selected message as it is stored: every header line, the raw MIME.
+Next ShowStored(MenuState& m) {
+  ShowFile(SelectedFile(m));
+  return Next::kGoOn;
+}
+
 struct MenuCommand {
   const char* word;
   const char* banner;  // written before the command runs, or null
@@ -226,6 +234,8 @@ constexpr MenuCommand kCommands[] = {
     {"/", nullptr, ToggleOrder, true},
     {"!", "Exequte\n", RunCommand},
     {"z", "Child Process\n", ChildShell},
+    // A pager of the user's choice may edit what it shows.
+    {"t", nullptr, ShowStored},
 };
 
 const MenuCommand* FindCommand(const std::string& input) {
@@ -245,7 +255,7 @@ bool OpenByNumber(MenuState& m, const std::string& input) {
   m.selectedIndex = SelectedIndexOf(m);
   // A pager of the user's choice may edit what it shows.
   m.listAsRead = false;
-  ShowFile(SelectedFile(m));
+  ShowMessage(SelectedFile(m));
   return true;
 }
 
@@ -257,6 +267,7 @@ Next HandOver(MenuState& m, const std::string& input, const std::function<int(co
   JobOptions& job = GetJobOptions();
   job.targetFile = SelectedFile(m);
   job.insertFile.clear();
+  job.saveDirectoryGiven = 0;
   job.targetFolder.clear();
   if (dispatch(input) == 0) return Next::kGoOn;
   m.list = MailList{};

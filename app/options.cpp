@@ -30,7 +30,8 @@ bool IsHelpWord(std::string_view word) {
 
 // Words that are options on their own (rows whose word must match exactly).
 constexpr std::string_view kPlainWords[] = {"p", "b", "w", "s", "g", "t", "o", "/",
-                                            "l", "m", "f", "a", "mime", "h", "u", "attach"};
+                                            "l", "m", "f", "a", "mime", "h", "u", "attach",
+                                            "v", "x"};
 
 bool IsPlainWord(std::string_view word) {
   for (std::string_view w : kPlainWords) {
@@ -144,6 +145,16 @@ ParseResult ParseOptions(int argc, char** argv, void (*importMime)(const std::st
       SetJob(job, "h");
     } else if (EqualsIgnoreCase(word, "u")) {
       SetJob(job, "u");
+    } else if (EqualsIgnoreCase(word, "v") || EqualsIgnoreCase(word, "x")) {
+      if (!hasNext) return Fail("\r\ntarget file error!\r\n");
+      job.targetFile = Capped(argv[++i], cap::kTargetFile);
+      const bool save = EqualsIgnoreCase(word, "x");
+      if (save) {
+        const char* directory = optionalNext();
+        job.saveDirectory = directory ? directory : ".";
+        job.saveDirectoryGiven = 1;
+      }
+      SetJob(job, save ? "x" : "v");
     }
   }
   return ParseResult::kRun;

@@ -486,6 +486,22 @@ class ViewBuilder {
   size_t start_;  // where the text begins, after the header block
 };
 
+// Stored text is Shift_JIS: ISO-2022-JP was turned into it when it was saved.
+bool IsStoredCharset(std::string_view label) {
+  const std::string charset = CanonicalCharset(label);
+  return charset.empty() || charset == "us-ascii" || charset == "iso-2022-jp" || charset == "shift_jis";
+}
+
+bool CarriesNoMime(const Entity& root) {
+  const bool plainEncoding = root.encoding.empty() || root.encoding == "7bit" || root.encoding == "8bit" ||
+                             root.encoding == "binary";
+  if (!plainEncoding || root.type != "text/plain" || !IsStoredCharset(root.charset)) return false;
+  for (const HeaderField& field : root.fields) {
+    if (NeedsDecoding(field)) return false;
+  }
+  return true;
+}
+
 bool ReadMessage(InputFile& in, Entity& root) {
   Reader reader(in, 0, nullptr);
   reader.Read(root);
@@ -501,6 +517,7 @@ void BuildView(const Entity& root, HeaderMode mode, MessageView& view, bool with
   ViewBuilder builder(view);
   builder.Add(root);
   builder.AttachmentLines();
+  view.storedAsShown = CarriesNoMime(root);
 }
 
 int Save(InputFile& in, int number, const PartWriter& write) {

@@ -34,6 +34,10 @@ struct MessageView {
   std::string text;
   // The parts listed after the text, in order (shownAsText is false for all).
   std::vector<MessagePart> attachments;
+  // The message carries no MIME encoding: one text part in the character set
+  // it is stored in, no encoded-words in its header. Its stored bytes, shown
+  // as they are, are its whole view.
+  bool storedAsShown = false;
 };
 
 // Builds the view of the message file at `path`. 0 on success, -1 when the

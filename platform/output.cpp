@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/charset.h"
 #include "platform/console_charset.h"
 #ifdef _WIN32
 #include "platform/win32/console_out.h"
@@ -72,6 +73,19 @@ std::string Format(const char* fmt, ...) {
 }
 
 void WriteOut(std::string_view text) { Emit(stdout, OutStream(), text); }
+
+void WriteOutUtf8(std::string_view utf8) {
+#ifdef _WIN32
+  // The console writer takes Shift_JIS and widens it itself.
+  WriteOut(Utf8ToSjis(utf8));
+#else
+  if (GetConsoleCharset() == ConsoleCharset::kUtf8) {
+    PutBytes(stdout, utf8);
+  } else {
+    PutBytes(stdout, Utf8ToSjis(utf8));
+  }
+#endif
+}
 
 void WriteErr(std::string_view text) {
   // Keep the two streams in the order they were written when both go to one terminal.

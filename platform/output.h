@@ -22,6 +22,10 @@ std::string Format(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 std::string FormatV(const char* fmt, va_list args);
 
 void WriteOut(std::string_view text);
+// UTF-8 text shown as itself on a UTF-8 console; on a Shift_JIS console the
+// characters Shift_JIS cannot hold become the geta mark. The text must
+// already be safe for the terminal.
+void WriteOutUtf8(std::string_view utf8);
 void WriteErr(std::string_view text);
 void PrintOut(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);
 void PrintErr(const char* fmt, ...) QUILLO_PRINTF_FORMAT(1, 2);

@@ -23,6 +23,9 @@ struct JobOptions {
   std::string targetFolder;
   std::string targetFile;
   int headerFileGiven = 0;
+  // Where -x saves attachments; the menu asks when none was given.
+  std::string saveDirectory;
+  int saveDirectoryGiven = 0;
   int sortByDate = 0;
   int descending = 0;
   int networkUnavailable = 0;

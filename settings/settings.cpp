@@ -60,6 +60,8 @@ bool ChoiceValue(std::string_view text, const std::pair<const char*, Choice> (&n
 
 constexpr std::pair<const char*, TlsMode> kTlsModes[] = {
     {"none", TlsMode::kNone}, {"starttls", TlsMode::kStartTls}, {"tls", TlsMode::kImplicit}};
+constexpr std::pair<const char*, HeaderSetting> kHeaderSettings[] = {{"short", HeaderSetting::kShort},
+                                                                    {"all", HeaderSetting::kAll}};
 constexpr std::pair<const char*, SmtpAuth> kSmtpAuths[] = {
     {"none", SmtpAuth::kNone},       {"plain", SmtpAuth::kPlain},
     {"login", SmtpAuth::kLogin},     {"xoauth2", SmtpAuth::kXoauth2},
@@ -139,6 +141,7 @@ constexpr KeyRule kKeyRules[] = {
     {"SMTPpasswdcmd",  Text<&Settings::SMTPpasswdcmd, cap::kSecret>},
     {"POPauth",        Choice<&Settings::POPauth, kPopAuths>},
     {"keepdays",       Number<&Settings::keepdays>},
+    {"headers",        Choice<&Settings::headers, kHeaderSettings>},
 };
 // clang-format on
 

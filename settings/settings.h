@@ -26,6 +26,9 @@ constexpr size_t kMailbox = 128, kPOPserver = 80, kPOPLogin = 40, kEditor = 128,
 // How a connection is secured: not at all, by upgrading the plain
 // conversation (STLS, STARTTLS), or with TLS from the first byte.
 enum class TlsMode { kNone, kStartTls, kImplicit };
+// How much of a message's header its view shows: Date, From, To, Cc and
+// Subject, or every field.
+enum class HeaderSetting { kShort, kAll };
 // How the SMTP server is logged in to.
 enum class SmtpAuth { kNone, kPlain, kLogin, kXoauth2, kOauthbearer };
 // How the POP3 server is logged in to: USER and PASS, or one SASL method.
@@ -60,6 +63,7 @@ struct Settings {
   PopAuth POPauth = PopAuth::kUser;
   // Seconds to wait for a connection or for reply bytes; 0 waits for ever.
   int timeout = 60;
+  HeaderSetting headers = HeaderSetting::kShort;
   TlsMode POPtls = TlsMode::kNone;
   TlsMode SMTPtls = TlsMode::kNone;
   SmtpAuth SMTPauth = SmtpAuth::kNone;

@@ -109,7 +109,7 @@ TEST_F(ConsoleUtf8List, TheConsoleKeyOverTheLocale) {
 
 TEST(ConsoleUtf8E2E, PagerCutsAtEightyColumnsOfShiftJis) {
   Sandbox box;
-  MakeMenuBox(box, 1, 4);  // screens of 3 lines
+  MakeMenuBox(box, 1, 4, "headers=all\n");  // screens of 3 lines
   // 45 double-byte characters are 90 bytes: 80 columns on one screen line,
   // 10 on the next. After "a" the 40th character straddles the cut.
   box.WriteFile("mbox/inbox/0000.TXT", "Subject: \x93\xfa\x96{\n----------\n" + Times(45, kA) + "\na" +

@@ -48,6 +48,7 @@ inline const std::string kMenuHelpText =
     "f  :メール返信\t\te  :メール編集\n"
     "r  :リフレッシュ\to  :日付ソート\n"
     "n  :リナンバー\n"
+    "t  :原文表示\t\tx  :添付ファイル保存\n"
     "c  :フォルダ変更\tk  :フォルダ作成\n"
     "v  :フォルダ削除\n"
     "!  :外部プログラム\tz  :子プロセス\n"

@@ -47,7 +47,7 @@ TEST(MenuPiped, QuitWordsAndWordsThatOnlyRedraw) {
 
 TEST(MenuPiped, NumberOpensThePagerWhichPagesAndStopsOnQ) {
   Sandbox box;
-  MakeMenuBox(box, 0, 6);  // a screen of 5 lines
+  MakeMenuBox(box, 0, 6, "headers=all\n");  // a screen of 5 lines
   const std::string message = MenuMessage(0, 3, 12);
   box.WriteFile("mbox/inbox/0000.TXT", message);
   RunResult r = box.Run({}, "1\n q" "q\n", kOffline);

@@ -20,7 +20,7 @@ std::string Canonical(const Sandbox& box, const std::string& relative) {
 
 TEST(MenuPty, PagerDeleteAndDescendingOrder) {
   Sandbox box;
-  MakeMenuBox(box, 3, 6);  // screens of 5 lines
+  MakeMenuBox(box, 3, 6, "headers=all\n");  // screens of 5 lines
   box.WriteFile("mbox/inbox/0000.TXT", MenuMessage(0, 20, 12));
   PtySession pty(box, {}, kOffline);
   ASSERT_TRUE(pty.WaitFor("(inbox):")) << pty.Output();

@@ -133,6 +133,67 @@ TEST_F(PrivateFiles, NewFilesAndFoldersArePrivateWhateverTheUmask) {
   }
 }
 
+// The external pager is given the decoded view in a file of the run's own,
+// private and gone afterwards; a message without MIME under headers=all, and
+// "t" always, give it the stored file itself.
+TEST_F(PrivateFiles, TheExternalPagerGetsAPrivateViewRemovedAfterwards) {
+  const std::string mime =
+      "From: a@x\nSubject: =?UTF-8?B?5pel5pys?=\nContent-Type: text/plain; charset=UTF-8\n"
+      "Content-Transfer-Encoding: base64\n\n5pys5paH\n";
+  const std::string plain = "From: a@x\nSubject: \x93\xfa\x96{\n\n\x96{\x95\xb6\n";
+  const struct {
+    const char* name;
+    std::string message, headers, key;
+    bool temporary;
+    std::string shown;
+  } cases[] = {
+      {"decoded, short header", mime, "short", "1", true, "From: a@x\nSubject: \x93\xfa\x96{\n\n\x96{\x95\xb6\n"},
+      {"decoded, every field", mime, "all", "1", true,
+       "From: a@x\nSubject: \x93\xfa\x96{\nContent-Type: text/plain; charset=UTF-8\n"
+       "Content-Transfer-Encoding: base64\n\n\x96{\x95\xb6\n"},
+      {"no MIME, every field", plain, "all", "1", false, plain},
+      {"no MIME, short header", plain, "short", "1", true, plain},
+      {"stored form", mime, "short", "t", false, mime},
+  };
+  for (const auto& c : cases) {
+    Sandbox box;
+    box.MakeMailbox();
+    box.WriteFile("mbox/inbox/0000.TXT", c.message);
+    box.WriteFile("bin/look", "#!/bin/sh\nprintf '%s' \"$1\" > \"$HOME/path\"\ncat \"$1\" > \"$HOME/shown\"\n"
+                              "stat -c %a \"$1\" \"$(dirname \"$1\")\" > \"$HOME/modes\"\n");
+    ASSERT_EQ(chmod(box.Path("bin/look").c_str(), 0700), 0);
+    box.WriteIni("pager=" + box.Path("bin/look") + "\nheaders=" + c.headers + "\n");
+    RunResult r = box.Run({}, c.key + "\nq\n", {{"QUILLO_OFFLINE", "1"}});
+    ASSERT_EQ(r.exitCode, 0) << c.name << r.err;
+    EXPECT_EQ(box.ReadFile("shown"), c.shown) << c.name;
+    const std::string path = box.ReadFile("path");
+    if (c.temporary) {
+      EXPECT_EQ(path.rfind(box.Path("tmp") + "/", 0), 0u) << c.name << " " << path;
+      EXPECT_EQ(box.ReadFile("modes"), "600\n700\n") << c.name;
+      EXPECT_EQ(ModeOf(path), 0u) << c.name << " left behind: " << path;
+      EXPECT_TRUE(box.List("tmp").empty()) << c.name;
+    } else {
+      EXPECT_EQ(path, box.Path("mbox/inbox/0000.TXT")) << c.name;
+    }
+  }
+}
+
+// Saved attachments are the user's alone, whatever the umask.
+TEST_F(PrivateFiles, SavedAttachmentsArePrivateWhateverTheUmask) {
+  box_.WriteFile("m.txt", "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhi\n--b\n"
+                          "Content-Type: image/png; name=a.png\nContent-Transfer-Encoding: base64\n\niVBORw==\n--b--\n");
+  box_.WriteIni();
+  box_.MakeDir("out");
+  RunResult r;
+  {
+    UmaskScope open(0);
+    r = box_.Run({"-x", box_.Path("m.txt"), box_.Path("out")});
+  }
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(box_.ReadFile("out/a.png"), "\x89PNG");
+  EXPECT_EQ(ModeOf(box_.Path("out/a.png")), 0600u);
+}
+
 // The run's directory goes with the run: after a job, after an error and
 // after a signal, the shared directory is as it was.
 TEST_F(PrivateFiles, TheRunDirectoryIsRemovedAfterErrorsAndSignals) {

@@ -35,7 +35,7 @@ TEST_F(DispatchWords, RefusalsIgnoreCaseAndUnknownWordsDoNothing) {
   const std::vector<Case> cases = {
       {"S", 1, noNet + "cannot sending!\r\n"}, {"B", 1, noNet + "cannot sending!\r\n"},
       {"G", 1, noNet + "cannot getting!\r\n"}, {"u", 1, noNet + "cannot getting!\r\n"},
-      {"x", 0, ""},  {"", 0, ""},  {"ss", 0, ""},  {"q", 0, ""},  {"l ", 0, ""},
+      {"y", 0, ""},  {"", 0, ""},  {"ss", 0, ""},  {"q", 0, ""},  {"l ", 0, ""},
   };
   GetJobOptions().networkUnavailable = 1;
   for (const Case& c : cases) {
@@ -80,6 +80,41 @@ TEST_F(DispatchWords, MoveWithAFolderNeedsNoChoice) {
   EXPECT_EQ(out.substr(0, 10), "Move mail\n");
   EXPECT_EQ(out.find("Select Target!"), std::string::npos);
   EXPECT_TRUE(box.Exists("mbox/trash/0000.TXT"));
+}
+
+// "v" writes the view of the chosen message; "x" saves its attachments where
+// -x said, or where the menu's user answers "Save to:".
+TEST_F(DispatchWords, ViewAndSaveTheChosenMessage) {
+  const std::string message =
+      "Subject: =?UTF-8?B?5pel5pys?=\nContent-Type: multipart/mixed; boundary=b\n\n--b\n\ntext\n--b\n"
+      "Content-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: base64\n\nAAEC\n--b--\n";
+  box.WriteFile("m.txt", message);
+  box.MakeDir("asked");
+  box.MakeDir("given");
+  const struct {
+    const char* word;
+    bool given;
+    std::string keys, outStart, savedAs;
+  } cases[] = {
+      {"v", false, "", "Subject: \x93\xfa\x96{\n\ntext\n\n[2] a.bin (application/octet-stream, 3 B)\n", ""},
+      {"V", false, "", "Subject: ", ""},
+      {"x", false, box.Path("asked") + "\n", "Save to:", "asked/a.bin"},
+      {"X", true, "", "[2] ", "given/a.bin"},
+  };
+  for (const auto& c : cases) {
+    GetJobOptions().targetFile = box.Path("m.txt");
+    GetJobOptions().saveDirectory = box.Path("given");
+    GetJobOptions().saveDirectoryGiven = c.given ? 1 : 0;
+    int result = 0;
+    const std::string out = test::WithPipedKeys(c.keys, [&] { result = Dispatch(c.word); });
+    EXPECT_EQ(result, 1) << c.word;
+    EXPECT_EQ(out.substr(0, c.outStart.size()), c.outStart) << c.word << "\n" << out;
+    if (!c.savedAs.empty()) {
+      EXPECT_EQ(box.ReadFile(c.savedAs), std::string("\0\1\2", 3)) << c.word;
+    }
+  }
+  EXPECT_EQ(box.List("asked"), std::vector<std::string>{"a.bin"});
+  EXPECT_EQ(box.List("given"), std::vector<std::string>{"a.bin"});
 }
 
 }  // namespace

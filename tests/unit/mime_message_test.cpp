@@ -206,6 +206,34 @@ TEST(MimeMessageViewTest, Views) {
   }
 }
 
+// Whether the stored bytes are the whole view: the file pager shows them as
+// it always did.
+TEST(MimeMessageViewTest, StoredAsShownOnlyWithoutMime) {
+  const struct {
+    const char* name;
+    std::string message;
+    bool stored;
+  } cases[] = {
+      {"NoMimeAtAll", "From: a@x\nSubject: \x82\xA0\n----------\nbody\n", true},
+      {"DeclaredPlainJis", "Content-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 7bit\n\nb\n", true},
+      {"DeclaredShiftJis8bit", "Content-Type: text/plain; charset=x-sjis\nContent-Transfer-Encoding: 8BIT\n\nb\n", true},
+      {"AsciiNoEncoding", "Content-Type: text/plain; charset=us-ascii\n\nb\n", true},
+      {"EncodedWordInSubject", "Subject: =?utf-8?B?44GC?=\n\nb\n", false},
+      {"EncodedWordInFrom", "From: =?utf-8?Q?a?= <a@x>\n\nb\n", false},
+      {"Utf8Charset", "Content-Type: text/plain; charset=utf-8\n\nb\n", false},
+      {"Base64", "Content-Transfer-Encoding: base64\n\nYg==\n", false},
+      {"QuotedPrintable", "Content-Transfer-Encoding: quoted-printable\n\nb=\n\n", false},
+      {"Html", "Content-Type: text/html\n\n<p>b</p>\n", false},
+      {"Multipart", "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nb\n--b--\n", false},
+      {"Attachment", "Content-Type: application/pdf\n\n%PDF\n", false},
+  };
+  for (const auto& c : cases) {
+    MessageView view;
+    BuildMessageViewFromText(c.message, HeaderMode::kAll, view);
+    EXPECT_EQ(view.storedAsShown, c.stored) << c.name;
+  }
+}
+
 TEST(MimeMessageViewTest, AttachmentsListed) {
   MessageView view;
   BuildMessageViewFromText(kViewCases[11].message, HeaderMode::kShort, view);

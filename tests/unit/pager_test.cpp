@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/console_charset.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"
 
@@ -123,6 +124,96 @@ TEST_F(PagerShowFile, LastLineWithoutLineFeedIsNotShown) {
 TEST_F(PagerShowFile, MissingFileShowsAndAsksNothing) {
   std::string out = WithPipedKeys("x", [&] { ShowFile(box.Path("nothing.txt")); });
   EXPECT_EQ(out, "");
+}
+
+TEST(PagerUtf8Cell, ColumnsAsAShiftJisConsoleGivesThem) {
+  const struct {
+    const char* name;
+    std::string text;
+    size_t bytes, columns;
+  } cases[] = {
+      {"ascii", "a", 1, 1},
+      {"kanji", "\xE6\x97\xA5", 3, 2},
+      {"half-width kana", "\xEF\xBD\xB1", 3, 1},
+      {"greek, two bytes in Shift_JIS", "\xCE\xB1", 2, 2},
+      {"box drawing", "\xE2\x94\x80", 3, 2},
+      {"wave dash of the JIS mapping", "\xE3\x80\x9C", 3, 2},
+      {"minus sign of the JIS mapping", "\xE2\x88\x92", 3, 2},
+      {"geta mark itself", "\xE3\x80\x93", 3, 2},
+      {"accented latin, not in Shift_JIS", "\xC3\xA9", 2, 1},
+      {"hangul", "\xED\x95\x9C", 3, 2},
+      {"emoji", "\xF0\x9F\x98\x80", 4, 2},
+      {"cjk extension b", "\xF0\xA0\xAE\xB7", 4, 2},
+      {"cut character", "\xE6\x97", 1, 1},
+      {"stray continuation byte", "\x80", 1, 1},
+  };
+  for (const auto& c : cases) {
+    const Utf8Cell cell = Utf8CellAt(c.text);
+    EXPECT_EQ(cell.bytes, c.bytes) << c.name;
+    EXPECT_EQ(cell.columns, c.columns) << c.name;
+  }
+}
+
+TEST(PagerSanitizeUtf8, ControlsAndMalformedBytesBecomeQuestionMarks) {
+  const struct {
+    const char* name;
+    std::string in, out;
+  } cases[] = {
+      {"text, tab and line feed kept", "a\tb\n\xE6\x97\xA5\n", "a\tb\n\xE6\x97\xA5\n"},
+      {"escape", "\x1B[2Jx", "?[2Jx"},
+      {"carriage return and DEL", "a\rb\x7F", "a?b?"},
+      {"C1 control", "\xC2\x9B" "31m", "?31m"},
+      {"no-break space kept", "\xC2\xA0", "\xC2\xA0"},
+      {"right-to-left override", "a\xE2\x80\xAE" "b", "a?b"},
+      {"isolate mark", "\xE2\x81\xA6", "?"},
+      {"cut character at the end", "a\xE6\x97", "a??"},
+      {"overlong lead byte", "\xC0\xAF", "??"},
+      {"byte past F7", "\xF8\x88\x80\x80\x80", "?????"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SanitizeUtf8ForConsole(c.in), c.out) << c.name;
+}
+
+class PagerShowText : public PagerShowFile {
+ protected:
+  void SetUp() override {
+    PagerShowFile::SetUp();
+    SetConsoleCharset(ConsoleCharset::kUtf8);
+  }
+  void TearDown() override {
+    SetConsoleCharset(ConsoleCharset::kShiftJis);
+    PagerShowFile::TearDown();
+  }
+};
+
+TEST_F(PagerShowText, CutsAtEightyColumnsOnAUtf8Console) {
+  const std::string a = "\xE3\x81\x82", emoji = "\xF0\x9F\x98\x80";
+  auto times = [](int n, const std::string& s) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += s;
+    return r;
+  };
+  const struct {
+    const char* name;
+    std::string text, shown;
+  } cases[] = {
+      {"short lines", "one\ntwo\n", "one\ntwo\n"},
+      {"last line without line feed shown", "one\ntwo", "one\ntwo\n"},
+      {"45 wide characters: 40 and 5", times(45, a) + "\n", times(40, a) + times(5, a) + "\n"},
+      {"a wide character never straddles the cut", "x" + times(40, a) + "\n", "x" + times(39, a) + "\n" + a + "\n"},
+      {"emoji are two columns", times(41, emoji) + "\n", times(40, emoji) + emoji + "\n"},
+      {"exactly 80 takes its line feed", std::string(80, 'x') + "\nnext\n", std::string(80, 'x') + "next\n"},
+      {"tab reaches the next multiple of 8", "ab\tc\n", "ab      c\n"},
+      {"escape made harmless", "\x1B]0;t\x07\n", "?]0;t?\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WithPipedKeys("x", [&] { ShowText(c.text); }), c.shown + kEnd) << c.name;
+  }
+}
+
+TEST_F(PagerShowFile, ShowTextOnAShiftJisConsoleLaysOutShiftJis) {
+  // The geta mark stands for what Shift_JIS cannot hold; columns are bytes.
+  EXPECT_EQ(WithPipedKeys("x", [&] { ShowText("\xE6\x97\xA5\xF0\x9F\x98\x80\xC3\xA9\n"); }),
+            "\x93\xfa\x81\xac\x81\xac\n" + kEnd);
 }
 
 }  // namespace
