@@ -3,6 +3,10 @@
 // to leave the certificate alone, which is then checked against the system's
 // trusted certificates and those of cafile, and for the host name, so that a
 // refusal reads as it does on every other system.
+//
+// The two system libraries are loaded when a session first starts, not with
+// the program: loading them costs every run, TLS or not, a large part of its
+// start-up.
 #include <winsock2.h>
 
 // In this order, each using the types of the one before.
@@ -51,6 +55,78 @@ constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC
 const char* const kStopped = "the server stopped answering";
 const char* const kBroke = "the connection broke";
 
+// The calls of the system's TLS (secur32.dll) and certificate (crypt32.dll)
+// libraries, loaded from the system directory once, when first needed.
+struct SystemTls {
+  bool loaded = false;
+  SecurityFunctionTableW sspi{};
+  decltype(&::CertAddCertificateContextToStore) CertAddCertificateContextToStore = nullptr;
+  decltype(&::CertAddEncodedCertificateToStore) CertAddEncodedCertificateToStore = nullptr;
+  decltype(&::CertCloseStore) CertCloseStore = nullptr;
+  decltype(&::CertEnumCertificatesInStore) CertEnumCertificatesInStore = nullptr;
+  decltype(&::CertFindExtension) CertFindExtension = nullptr;
+  decltype(&::CertFreeCertificateChain) CertFreeCertificateChain = nullptr;
+  decltype(&::CertFreeCertificateContext) CertFreeCertificateContext = nullptr;
+  decltype(&::CertGetCertificateChain) CertGetCertificateChain = nullptr;
+  decltype(&::CertOpenStore) CertOpenStore = nullptr;
+  decltype(&::CertRDNValueToStrW) CertRDNValueToStrW = nullptr;
+  decltype(&::CertVerifyTimeValidity) CertVerifyTimeValidity = nullptr;
+  decltype(&::CryptDecodeObjectEx) CryptDecodeObjectEx = nullptr;
+  decltype(&::CryptStringToBinaryA) CryptStringToBinaryA = nullptr;
+};
+
+// A library of the system directory only: never one planted beside the
+// program or in the current directory. Kept loaded for the rest of the run.
+HMODULE SystemLibrary(const wchar_t* name) {
+  wchar_t directory[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(directory, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  return ::LoadLibraryW((std::wstring(directory, length) + L"\\" + name).c_str());
+}
+
+template <typename Function>
+bool Find(HMODULE library, const char* name, Function& function) {
+  const FARPROC found = library ? ::GetProcAddress(library, name) : nullptr;
+  // Through the generic function type, which any function pointer converts from and to.
+  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  return found != nullptr;
+}
+
+SystemTls LoadSystemTls() {
+  SystemTls api;
+  const HMODULE secur32 = SystemLibrary(L"secur32.dll");
+  const HMODULE crypt32 = SystemLibrary(L"crypt32.dll");
+  decltype(&::InitSecurityInterfaceW) initialize = nullptr;
+  if (!Find(secur32, "InitSecurityInterfaceW", initialize)) return api;
+  const SecurityFunctionTableW* table = initialize();
+  if (!table || !table->AcquireCredentialsHandleW || !table->InitializeSecurityContextW ||
+      !table->FreeCredentialsHandle || !table->DeleteSecurityContext || !table->ApplyControlToken ||
+      !table->QueryContextAttributesW || !table->FreeContextBuffer || !table->EncryptMessage || !table->DecryptMessage)
+    return api;
+  api.sspi = *table;
+  api.loaded = Find(crypt32, "CertAddCertificateContextToStore", api.CertAddCertificateContextToStore) &&
+               Find(crypt32, "CertAddEncodedCertificateToStore", api.CertAddEncodedCertificateToStore) &&
+               Find(crypt32, "CertCloseStore", api.CertCloseStore) &&
+               Find(crypt32, "CertEnumCertificatesInStore", api.CertEnumCertificatesInStore) &&
+               Find(crypt32, "CertFindExtension", api.CertFindExtension) &&
+               Find(crypt32, "CertFreeCertificateChain", api.CertFreeCertificateChain) &&
+               Find(crypt32, "CertFreeCertificateContext", api.CertFreeCertificateContext) &&
+               Find(crypt32, "CertGetCertificateChain", api.CertGetCertificateChain) &&
+               Find(crypt32, "CertOpenStore", api.CertOpenStore) &&
+               Find(crypt32, "CertRDNValueToStrW", api.CertRDNValueToStrW) &&
+               Find(crypt32, "CertVerifyTimeValidity", api.CertVerifyTimeValidity) &&
+               Find(crypt32, "CryptDecodeObjectEx", api.CryptDecodeObjectEx) &&
+               Find(crypt32, "CryptStringToBinaryA", api.CryptStringToBinaryA);
+  return api;
+}
+
+// Every call below goes through here; a session uses none before its Start
+// has found them loaded.
+const SystemTls& Api() {
+  static const SystemTls api = LoadSystemTls();
+  return api;
+}
+
 int SecondsLeft(Clock::time_point deadline) {
   if (deadline == Clock::time_point::max()) return 0;
   auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now()).count() + 1;
@@ -87,17 +163,17 @@ std::string StatusText(SECURITY_STATUS status) {
 }
 
 struct CertificateFree {
-  void operator()(PCCERT_CONTEXT p) const { ::CertFreeCertificateContext(p); }
+  void operator()(PCCERT_CONTEXT p) const { Api().CertFreeCertificateContext(p); }
 };
 using CertificatePtr = std::unique_ptr<const CERT_CONTEXT, CertificateFree>;
 
 struct StoreClose {
-  void operator()(HCERTSTORE p) const { ::CertCloseStore(p, 0); }
+  void operator()(HCERTSTORE p) const { Api().CertCloseStore(p, 0); }
 };
 using Store = std::unique_ptr<void, StoreClose>;
 
 struct ChainFree {
-  void operator()(PCCERT_CHAIN_CONTEXT p) const { ::CertFreeCertificateChain(p); }
+  void operator()(PCCERT_CHAIN_CONTEXT p) const { Api().CertFreeCertificateChain(p); }
 };
 using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
 
@@ -110,8 +186,8 @@ template <typename T>
 std::unique_ptr<T, LocalMemoryFree> Decode(LPCSTR type, const BYTE* data, DWORD size) {
   void* decoded = nullptr;
   DWORD decodedSize = 0;
-  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
-                             &decodedSize))
+  if (!Api().CryptDecodeObjectEx(X509_ASN_ENCODING, type, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
+                                 &decodedSize))
     return nullptr;
   return std::unique_ptr<T, LocalMemoryFree>(static_cast<T*>(decoded));
 }
@@ -120,10 +196,11 @@ std::string Utf8(std::wstring_view wide) { return win32::Narrow(wide, CP_UTF8); 
 
 std::string AttributeValue(const CERT_RDN_ATTR& attribute) {
   const DWORD length =
-      ::CertRDNValueToStrW(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value), nullptr, 0);
+      Api().CertRDNValueToStrW(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value), nullptr, 0);
   if (length <= 1) return {};
   std::wstring wide(length, L'\0');
-  ::CertRDNValueToStrW(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value), wide.data(), length);
+  Api().CertRDNValueToStrW(attribute.dwValueType, const_cast<CERT_RDN_VALUE_BLOB*>(&attribute.Value), wide.data(),
+                           length);
   wide.resize(length - 1);
   return Utf8(wide);
 }
@@ -149,7 +226,8 @@ std::string NameText(const CERT_NAME_BLOB& name) {
 win32::CertificateNames NamesOf(PCCERT_CONTEXT certificate) {
   win32::CertificateNames names;
   const CERT_INFO* info = certificate->pCertInfo;
-  if (PCERT_EXTENSION extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension)) {
+  if (PCERT_EXTENSION extension =
+          Api().CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension)) {
     if (auto alt = Decode<CERT_ALT_NAME_INFO>(X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData)) {
       for (DWORD i = 0; i < alt->cAltEntry; ++i) {
         const CERT_ALT_NAME_ENTRY& entry = alt->rgAltEntry[i];
@@ -198,12 +276,12 @@ bool ReadCaFile(const std::string& path, std::vector<std::string>& certificates)
   for (std::string_view body : win32::PemCertificateBodies(pem)) {
     const DWORD length = static_cast<DWORD>(body.size());
     DWORD size = 0;
-    if (!::CryptStringToBinaryA(body.data(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
+    if (!Api().CryptStringToBinaryA(body.data(), length, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
         size == 0)
       return false;
     std::string der(size, '\0');
-    if (!::CryptStringToBinaryA(body.data(), length, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(der.data()), &size,
-                                nullptr, nullptr))
+    if (!Api().CryptStringToBinaryA(body.data(), length, CRYPT_STRING_BASE64, reinterpret_cast<BYTE*>(der.data()),
+                                    &size, nullptr, nullptr))
       return false;
     der.resize(size);
     certificates.push_back(std::move(der));
@@ -213,16 +291,16 @@ bool ReadCaFile(const std::string& path, std::vector<std::string>& certificates)
 
 // A store of `certificates` and of what the server sent beside its own.
 Store ChainingStore(PCCERT_CONTEXT server, const std::vector<std::string>& certificates) {
-  Store store(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
+  Store store(Api().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
   if (!store) return nullptr;
   for (const std::string& der : certificates) {
-    ::CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                       static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, nullptr);
+    Api().CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                           static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, nullptr);
   }
   if (server->hCertStore) {
     PCCERT_CONTEXT sent = nullptr;
-    while ((sent = ::CertEnumCertificatesInStore(server->hCertStore, sent)) != nullptr) {
-      ::CertAddCertificateContextToStore(store.get(), sent, CERT_STORE_ADD_USE_EXISTING, nullptr);
+    while ((sent = Api().CertEnumCertificatesInStore(server->hCertStore, sent)) != nullptr) {
+      Api().CertAddCertificateContextToStore(store.get(), sent, CERT_STORE_ADD_USE_EXISTING, nullptr);
     }
   }
   return store;
@@ -247,7 +325,7 @@ std::string Refusal(PCCERT_CONTEXT server, const std::string& host, const std::v
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   PCCERT_CHAIN_CONTEXT built = nullptr;
-  if (!::CertGetCertificateChain(nullptr, server, nullptr, store.get(), &para, 0, nullptr, &built) || !built) {
+  if (!Api().CertGetCertificateChain(nullptr, server, nullptr, store.get(), &para, 0, nullptr, &built) || !built) {
     return "certificate rejected";
   }
   Chain chain(built);
@@ -261,7 +339,7 @@ std::string Refusal(PCCERT_CONTEXT server, const std::string& host, const std::v
   }
   bool notYetValid = false;
   for (DWORD i = 0; i < simple.cElement; ++i) {
-    if (::CertVerifyTimeValidity(nullptr, simple.rgpElement[i]->pCertContext->pCertInfo) < 0) notYetValid = true;
+    if (Api().CertVerifyTimeValidity(nullptr, simple.rgpElement[i]->pCertContext->pCertInfo) < 0) notYetValid = true;
   }
   return win32::ChainRefusal(status, simple.cElement, notYetValid, win32::HostRefusal(host, NamesOf(server)));
 }
@@ -352,8 +430,8 @@ class SchannelSession : public TlsSession {
 };
 
 void SchannelSession::Reset() {
-  if (haveContext_) ::DeleteSecurityContext(&context_);
-  if (haveCredentials_) ::FreeCredentialsHandle(&credentials_);
+  if (haveContext_) Api().sspi.DeleteSecurityContext(&context_);
+  if (haveCredentials_) Api().sspi.FreeCredentialsHandle(&credentials_);
   haveContext_ = haveCredentials_ = established_ = peerClosed_ = false;
   incoming_.clear();
   plain_.clear();
@@ -370,8 +448,8 @@ bool SchannelSession::Acquire(std::string& reason) {
     cred.grbitEnabledProtocols = protocols;
     TimeStamp expiry{};
     SECURITY_STATUS status =
-        ::AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred,
-                                    nullptr, nullptr, &credentials_, &expiry);
+        Api().sspi.AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                             nullptr, &cred, nullptr, nullptr, &credentials_, &expiry);
     if (status == SEC_E_OK) {
       haveCredentials_ = true;
       return true;
@@ -389,12 +467,12 @@ SECURITY_STATUS SchannelSession::Initialize(SecBufferDesc* input, std::string& t
   SEC_WCHAR* target = target_.empty() ? nullptr : target_.data();
   const bool first = !haveContext_;
   SECURITY_STATUS status =
-      ::InitializeSecurityContextW(&credentials_, first ? nullptr : &context_, target, kRequest, 0, 0, input, 0,
-                                   first ? &context_ : nullptr, &outDesc, &attributes, nullptr);
+      Api().sspi.InitializeSecurityContextW(&credentials_, first ? nullptr : &context_, target, kRequest, 0, 0, input,
+                                            0, first ? &context_ : nullptr, &outDesc, &attributes, nullptr);
   if (first && !FAILED(status)) haveContext_ = true;
   if (out[0].pvBuffer) {
     token.assign(static_cast<const char*>(out[0].pvBuffer), out[0].cbBuffer);
-    ::FreeContextBuffer(out[0].pvBuffer);
+    Api().sspi.FreeContextBuffer(out[0].pvBuffer);
   }
   return status;
 }
@@ -470,7 +548,7 @@ bool SchannelSession::Handshake(const SocketHandle& socket, Clock::time_point de
 
 bool SchannelSession::Verify(const TlsPeer& peer, const std::vector<std::string>& trusted, std::string& reason) {
   PCCERT_CONTEXT raw = nullptr;
-  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) != SEC_E_OK || !raw) {
+  if (Api().sspi.QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) != SEC_E_OK || !raw) {
     reason = "certificate refused: the server sent no certificate";
     return false;
   }
@@ -490,10 +568,10 @@ bool SchannelSession::Verify(const TlsPeer& peer, const std::vector<std::string>
 void SchannelSession::Describe() {
   SecPkgContext_ConnectionInfo connection{};
   const bool haveConnection =
-      ::QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK;
+      Api().sspi.QueryContextAttributesW(&context_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK;
   SecPkgContext_CipherInfo cipher{};
   cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
-  const bool haveCipher = ::QueryContextAttributesW(&context_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK;
+  const bool haveCipher = Api().sspi.QueryContextAttributesW(&context_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK;
   description_ =
       haveConnection ? ProtocolName(connection.dwProtocol) : WireVersionName(haveCipher ? cipher.dwProtocol : 0);
   if (!haveCipher) {
@@ -512,6 +590,10 @@ void SchannelSession::Describe() {
 bool SchannelSession::Start(const SocketHandle& socket, const TlsPeer& peer, std::string& reason) {
   Reset();
   certificate_ = TlsCertificate{};
+  if (!Api().loaded) {
+    reason = "cannot set up TLS: the system's secur32.dll or crypt32.dll cannot be loaded";
+    return false;
+  }
   if (peer.host.empty()) {
     reason = "no server name to check the certificate against";
     return false;
@@ -529,7 +611,7 @@ bool SchannelSession::Start(const SocketHandle& socket, const TlsPeer& peer, std
     Reset();
     return false;
   }
-  if (::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK ||
+  if (Api().sspi.QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK ||
       sizes_.cbMaximumMessage == 0) {
     reason = "cannot set up TLS: no record sizes";
     Reset();
@@ -546,7 +628,7 @@ void SchannelSession::End(const SocketHandle& socket) {
     SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
     SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
     std::string alert;
-    if (::ApplyControlToken(&context_, &controlDesc) == SEC_E_OK) Initialize(nullptr, alert);
+    if (Api().sspi.ApplyControlToken(&context_, &controlDesc) == SEC_E_OK) Initialize(nullptr, alert);
     if (!alert.empty()) calls_.sendAll(socket, alert, kEndWaitSeconds);
   }
   Reset();
@@ -559,7 +641,7 @@ SchannelSession::Opened SchannelSession::OpenRecord(const SocketHandle& socket, 
                           {0, SECBUFFER_EMPTY, nullptr},
                           {0, SECBUFFER_EMPTY, nullptr}};
   SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-  const SECURITY_STATUS status = ::DecryptMessage(&context_, &desc, 0, nullptr);
+  const SECURITY_STATUS status = Api().sspi.DecryptMessage(&context_, &desc, 0, nullptr);
   if (status == SEC_E_INCOMPLETE_MESSAGE) return Opened::kMore;
   if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) return Opened::kFailed;
   // The buffers point into incoming_: the text is copied out before it changes.
@@ -630,7 +712,7 @@ long SchannelSession::Send(const SocketHandle& socket, std::string_view data, in
                             {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-    if (::EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) return kSocketFailed;
+    if (Api().sspi.EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) return kSocketFailed;
     const size_t total = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
     const long sent = calls_.sendAll(socket, std::string_view(record.data(), total), timeoutSeconds);
     if (sent < 0) return sent;
