@@ -147,9 +147,6 @@ TEST_F(PopUidlDovecot, TakingEverythingTwiceStoresEachMessageOnce) {
   EXPECT_EQ(InInbox(), "ABCDE");
   EXPECT_EQ(OnServer(), "ABCDE");
 
-  struct stat st{};
-  ASSERT_EQ(stat(box_.Path("mbox/uidlist.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(Count(box_.ReadFile("mbox/uidlist.txt"), "\nR "), 5);
 
   // serverdel then takes the stored ones off the server without fetching
@@ -167,6 +164,28 @@ TEST_F(PopUidlDovecot, TakingEverythingTwiceStoresEachMessageOnce) {
   ASSERT_EQ(after.exitCode, 0) << after.err;
   EXPECT_EQ(InInbox(), "ABCDEF");
   EXPECT_EQ(Count(box_.ReadFile("mbox/uidlist.txt"), "\nR "), 1) << box_.ReadFile("mbox/uidlist.txt");
+}
+
+class PopUidlPrivate : public PopUidlDovecot {};
+
+// The record names the user's mail: it is theirs alone whatever the umask,
+// and stays so when it is rewritten.
+TEST_F(PopUidlPrivate, TheRecordIsTheUsersAloneWhateverTheUmask) {
+  WriteIni();
+  // Every run of the program inherits the umask of this process.
+  struct UmaskScope {
+    mode_t saved = umask(0);
+    ~UmaskScope() { umask(saved); }
+  } scope;
+  for (char letter : std::string("AB")) {
+    Fill(std::string(1, letter));
+    RunResult r = box_.Run({"-g", "-a"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    struct stat st{};
+    ASSERT_EQ(stat(box_.Path("mbox/uidlist.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << letter;
+  }
+  EXPECT_EQ(InInbox(), "AB");
 }
 
 // Another client deletes a message between a pick and the delete list: the
