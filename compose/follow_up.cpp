@@ -7,6 +7,9 @@
 #include "encoding/byte_classes.h"
 #include "encoding/header_words.h"
 #include "encoding/message_id.h"
+#include "mime/header_decode.h"
+#include "mime/message.h"
+#include "platform/charset.h"
 #include "platform/output.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
@@ -70,6 +73,87 @@ class ReferencesReader {
   bool inField_ = false;
 };
 
+// A value that is not yet what a reader sees: encoded-words, or UTF-8 sent
+// raw. Anything else was stored as Shift_JIS and is taken byte for byte.
+bool NeedsDecoding(std::string_view value) {
+  if (value.find("=?") != std::string_view::npos) return true;
+  return AsciiPrefixLength(value) != value.size() && IsValidUtf8(value);
+}
+
+// A display name that must be quoted to stay one name in an address list.
+bool NeedsQuotes(std::string_view name) {
+  return name.find_first_of("()<>[]:;@\\,.\"") != std::string_view::npos;
+}
+
+std::string QuotedName(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// The mailboxes of an address field, decoded, written back as one list.
+std::string DecodedAddresses(std::string_view raw) {
+  const std::vector<Mailbox> mailboxes = ParseAddressList(raw);
+  if (mailboxes.empty()) return DecodeHeaderValue(raw);
+  std::string out;
+  for (const Mailbox& m : mailboxes) {
+    if (!out.empty()) out += ", ";
+    if (m.name.empty()) {
+      out += m.address;
+      continue;
+    }
+    out += NeedsQuotes(m.name) ? QuotedName(m.name) : m.name;
+    out += " <" + m.address + ">";
+  }
+  return out;
+}
+
+// Replaces `field` with the decoded value of `raw` (folding undone) when the
+// stored value still needs decoding; the draft is Shift_JIS, what Shift_JIS
+// cannot hold becomes the geta mark.
+void TakeDecoded(std::string_view raw, bool addresses, std::string& field, size_t capacity) {
+  const std::string unfolded = UnfoldHeaderValue(raw);
+  if (!NeedsDecoding(unfolded)) return;
+  const std::string decoded = addresses ? DecodedAddresses(unfolded) : DecodeHeaderValue(unfolded);
+  field = FieldValue(" " + Utf8ToSjis(decoded), capacity);
+}
+
+// The field the reply goes to, as TakeField picks it: the last Reply-To,
+// else the first From or Return-Path.
+const HeaderField* ReplyAddressField(const std::vector<HeaderField>& fields) {
+  const HeaderField* found = nullptr;
+  for (const HeaderField& field : fields) {
+    if (EqualsIgnoreCase(field.name, "Reply-To")) found = &field;
+  }
+  if (found != nullptr) return found;
+  for (const HeaderField& field : fields) {
+    if (EqualsIgnoreCase(field.name, "From") || EqualsIgnoreCase(field.name, "Return-Path")) return &field;
+  }
+  return nullptr;
+}
+
+const HeaderField* LastField(const std::vector<HeaderField>& fields, std::string_view name) {
+  const HeaderField* found = nullptr;
+  for (const HeaderField& field : fields) {
+    if (EqualsIgnoreCase(field.name, name)) found = &field;
+  }
+  return found;
+}
+
+// Sender, Cc and Subject as the reader saw them in the view.
+void DecodeReplyFields(const std::string& path, ReplyFields& f) {
+  std::vector<HeaderField> fields;
+  if (ReadHeaderFields(path, fields) != 0) return;
+  if (const HeaderField* to = ReplyAddressField(fields)) TakeDecoded(to->value, true, f.replyTo, cap::kReplyTo);
+  if (const HeaderField* cc = LastField(fields, "Cc")) TakeDecoded(cc->value, true, f.cc, cap::kReplyCc);
+  if (const HeaderField* subject = LastField(fields, "Subject")) {
+    TakeDecoded(subject->value, false, f.subject, cap::kReplySubject);
+  }
+}
+
 void TakeField(const std::string& line, ReplyFields& f) {
   Take(line, "From:", f.replyTo, cap::kReplyTo, true) || Take(line, "Reply-To:", f.replyTo, cap::kReplyTo, false) ||
       Take(line, "Return-Path:", f.replyTo, cap::kReplyTo, true) || Take(line, "Cc:", f.cc, cap::kReplyCc, false) ||
@@ -118,6 +202,44 @@ void WriteReplyHeader(OutputFile& draft, const ReplyFields& f) {
   draft.Write("----------\n\n");
 }
 
+// `text` (UTF-8) in Shift_JIS, every line after `prefix`.
+void QuoteText(OutputFile& draft, std::string_view text, const std::string& prefix) {
+  const std::string sjis = Utf8ToSjis(text);
+  size_t start = 0;
+  while (start < sjis.size()) {
+    size_t end = sjis.find('\n', start);
+    end = end == std::string::npos ? sjis.size() : end + 1;
+    std::string line = prefix + sjis.substr(start, end - start);
+    if (line.back() != '\n') line += '\n';
+    draft.Write(line);
+    start = end;
+  }
+}
+
+// A message without MIME is quoted as it is stored, header and all; any other
+// as its view shows it: the short header and the decoded text, never its
+// transfer encoding, markup or boundaries.
+bool QuoteOriginal(OutputFile& draft, const std::string& path, const std::string& prefix) {
+  MessageView view;
+  if (BuildMessageView(path, HeaderMode::kShort, view) != 0) {
+    PrintErr("originalmail(%s) open error!\a\n", path.c_str());
+    return false;
+  }
+  if (!view.storedAsShown) {
+    std::string_view text = std::string_view(view.text).substr(0, view.attachmentLinesAt);
+    while (text.size() >= 2 && text.substr(text.size() - 2) == "\n\n") text.remove_suffix(1);
+    QuoteText(draft, text, prefix);
+    return true;
+  }
+  InputFile original(path);
+  if (!original.IsOpen()) {
+    PrintErr("originalmail(%s) open error!\a\n", path.c_str());
+    return false;
+  }
+  CopyLines(original, draft, prefix);
+  return true;
+}
+
 // Asks whether to quote and with which prefix, and quotes. False when the
 // message could not be opened again.
 bool OfferQuote(OutputFile& draft, const std::string& path) {
@@ -131,13 +253,7 @@ bool OfferQuote(OutputFile& draft, const std::string& path) {
   std::string typed;
   LineInput(typed, kPrefixAnswer);
   if (!typed.empty()) prefix = typed;
-  InputFile original(path);
-  if (!original.IsOpen()) {
-    PrintErr("originalmail(%s) open error!\a\n", path.c_str());
-    return false;
-  }
-  CopyLines(original, draft, prefix);
-  return true;
+  return QuoteOriginal(draft, path, prefix);
 }
 
 }  // namespace
@@ -155,6 +271,7 @@ int ReadReplyFields(const std::string& path, ReplyFields& f) {
   while (ReadWholeLine(in, line) && line.size() != 1) {
     if (!references.Take(line, f.references)) TakeField(line, f);
   }
+  DecodeReplyFields(path, f);
   return 1;
 }
 

@@ -451,6 +451,7 @@ class ViewBuilder {
   }
 
   void AttachmentLines() {
+    view_.attachmentLinesAt = view_.text.size();
     if (view_.attachments.empty()) return;
     Separate();
     for (const MessagePart& part : view_.attachments) {

@@ -32,6 +32,8 @@ struct MessageView {
   // field with kAll), an empty line, the text of the message, then one line
   // per other part such as "[2] 見積書.pdf (application/pdf, 120 KB)".
   std::string text;
+  // Where in `text` the attachment lines begin (text.size() when none).
+  size_t attachmentLinesAt = 0;
   // The parts listed after the text, in order (shownAsText is false for all).
   std::vector<MessagePart> attachments;
   // The message carries no MIME encoding: one text part in the character set

@@ -231,6 +231,17 @@ TEST_F(MimeMail, AttachmentsSavedWithTheirDecodedNames) {
   EXPECT_EQ(box_.ReadFile("saved/見積書-1.pdf"), kAttachmentBytes);
 }
 
+TEST_F(MimeMail, AFollowUpTakesTheDecodedFields) {
+  RunResult r = box_.Run({"-e1", "-f", File(0)}, "y\n\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string draft = box_.ReadFile("mbox/outbox/0000.TXT");
+  EXPECT_NE(draft.find("To: " + Sjis("山田太郎") + " <taro.yamada@gmail.com>\n"), std::string::npos) << draft;
+  EXPECT_NE(draft.find("Subject: Re: " + Sjis("明日の会議について") + "\n"), std::string::npos) << draft;
+  EXPECT_NE(draft.find("\n>" + Sjis("明日の会議は10時からです。") + "\n"), std::string::npos) << draft;
+  EXPECT_EQ(draft.find("6Iqx5a2Q"), std::string::npos) << draft;
+  EXPECT_EQ(draft.find("<div"), std::string::npos) << draft;
+}
+
 // The menu through a terminal: a number opens the view, "t" the message as
 // stored, "x" asks where to save.
 TEST_F(MimeMail, MenuViewStoredFormAndSaving) {

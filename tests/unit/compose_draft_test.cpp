@@ -315,5 +315,56 @@ TEST_F(ComposeFollowUp, MissingFieldsAndFiles) {
   EXPECT_EQ(noSig.err, "signature(" + box.Path("nosig") + ") open error!\a\n");
 }
 
+// Mail as senders write it today: the reply takes the sender, Cc and Subject
+// decoded and quotes what the view shows, all in Shift_JIS. "5bGx55Sw" is
+// "山田" in UTF-8 base64.
+TEST_F(ComposeFollowUp, TheDecodedFieldsAndTextAreTaken) {
+  const std::string yamada = "\x8eR\x93\x63", nihon = "\x93\xfa\x96{", geta = "\x81\xac";
+  const std::string head = "From: Me Myself <me@example.com>\n";
+  const std::string tail = "----------\n\n";
+  struct Case {
+    const char* name;
+    std::string original;
+    std::string keys;
+    std::string draft;
+  };
+  const std::vector<Case> cases = {
+      {"encoded sender and subject, folded over two words",
+       "From: =?UTF-8?B?5bGx55Sw?= <y@x.jp>\nSubject: =?UTF-8?B?5pel?=\n =?UTF-8?B?5pys?=\n\nb\n", "n\n",
+       head + "To: " + yamada + " <y@x.jp>\nSubject: Re: " + nihon + "\n" + tail},
+      {"reply-to wins, decoded; cc decoded as a list",
+       "From: a@x\nReply-To: =?iso-2022-jp?B?GyRCOzNFRBsoQg==?= <r@x>\nCc: =?utf-8?Q?=E6=97=A5?= <c@x>, d@x\n"
+       "Subject: s\n\nb\n",
+       "n\n", head + "To: " + yamada + " <r@x>\nCc: " + "\x93\xfa" + " <c@x>, d@x\nSubject: Re: s\n" + tail},
+      {"a decoded name with a comma is quoted", "From: =?UTF-8?Q?Yamada=2C_Taro?= <t@x>\n\nb\n", "n\n",
+       head + "To: \"Yamada, Taro\" <t@x>\nSubject:\n" + tail},
+      {"raw UTF-8 and what Shift_JIS cannot hold",
+       "From: \xE5\xB1\xB1\xE7\x94\xB0 <y@x>\nSubject: \xF0\x9F\x98\x80 \xE6\x97\xA5\xE6\x9C\xAC\n\nb\n", "n\n",
+       head + "To: " + yamada + " <y@x>\nSubject: Re: " + geta + " " + nihon + "\n" + tail},
+      {"stored Shift_JIS stays byte for byte", "From: " + yamada + " <y@x>\nSubject: \x87\x40\n\nb\n", "n\n",
+       head + "To: " + yamada + " <y@x>\nSubject: Re: \x87\x40\n" + tail},
+      {"base64 alternative: the plain text quoted, never the encoding or the html",
+       "From: y@x\nSubject: =?UTF-8?B?5pel?=\nContent-Type: multipart/alternative; boundary=b\n\n--b\n"
+       "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: base64\n\n5pel5pysCuacrA==\n--b\n"
+       "Content-Type: text/html\n\n<p>html</p>\n--b--\n",
+       "y\n\n",
+       head + "To: y@x\nSubject: Re: \x93\xfa\n" + tail + ">From: y@x\n>Subject: \x93\xfa\n>\n>" + nihon + "\n>\x96{\n"},
+      {"html only: reduced, attachment lines left out",
+       "From: y@x\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/html; charset=utf-8\n\n"
+       "<p>a<br>b &amp; c</p>\n--b\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBORw==\n--b--\n",
+       "y\n| \n", head + "To: y@x\nSubject:\n" + tail + "| From: y@x\n| \n| a\n| b & c\n"},
+      {"a message without MIME is quoted as stored",
+       "Received: r\nFrom: y@x\nSubject: " + nihon + "\n\n" + nihon + "\n", "y\n\n",
+       head + "To: y@x\nSubject: Re: " + nihon + "\n" + tail + ">Received: r\n>From: y@x\n>Subject: " + nihon +
+           "\n>\n>" + nihon + "\n"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(box.Path("mbox/outbox/0000.TXT"));
+    Outcome o = FollowUp(c.original, c.keys);
+    EXPECT_EQ(o.result, 0) << c.name;
+    EXPECT_EQ(DraftText(), c.draft) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace quillo::composetest
