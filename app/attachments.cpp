@@ -3,6 +3,7 @@
 #include "console/pager.h"
 #include "mime/attachment_name.h"
 #include "mime/message.h"
+#include "platform/console_charset.h"
 #include "platform/files.h"
 #include "platform/output.h"
 #include "platform/strings.h"
@@ -15,13 +16,13 @@ namespace {
 // How many numbered names a part tries before it is given up.
 constexpr int kMostNumberedNames = 999;
 
-// Opens a file for `name` in `directory` that did not exist before: the
-// name itself, else the first free numbered one. The path, or "".
+// Opens a file for `name` (UTF-8) in `directory` that did not exist before:
+// the name itself, else the first free numbered one. The name taken, or "".
 std::string CreateFreeFile(const std::string& directory, const std::string& name, OutputFile& out) {
   for (int n = 0; n <= kMostNumberedNames; ++n) {
     const std::string candidate = n == 0 ? name : NumberedPartName(name, n);
-    const std::string path = directory + "/" + candidate;
-    if (out.Open(path, OutputFile::Mode::kCreateExclusive)) return path;
+    const std::string path = directory + "/" + FileNameFromUtf8(candidate);
+    if (out.Open(path, OutputFile::Mode::kCreateExclusive)) return candidate;
     // Only a taken name moves on to the next one.
     if (StatPath(path) == PathKind::kNone) return "";
   }
@@ -31,19 +32,19 @@ std::string CreateFreeFile(const std::string& directory, const std::string& name
 bool SaveOne(const std::string& message, const MessagePart& part, const std::string& directory) {
   const std::string name = SafePartName(part.fileName, part.number, part.type);
   OutputFile out;
-  const std::string path = CreateFreeFile(directory, name, out);
-  if (path.empty()) {
+  const std::string taken = CreateFreeFile(directory, name, out);
+  if (taken.empty()) {
     PrintErr("savefile(part %d) open error!\a\n", part.number);
     return false;
   }
   const int saved = SavePart(message, part.number, [&out](std::string_view bytes) { return out.Write(bytes); });
   if (!out.Close() || saved != 0) {
-    RemoveFile(path);
+    RemoveFile(directory + "/" + FileNameFromUtf8(taken));
     PrintErr("savefile write error!(part %d)\a\n", part.number);
     return false;
   }
   PrintOut("[%d] ", part.number);
-  WriteOutUtf8(SanitizeUtf8ForConsole(path.substr(directory.size() + 1)) + "\n");
+  WriteOutUtf8(SanitizeUtf8ForConsole(taken) + "\n");
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/console_charset.h"
 
+#include "platform/charset.h"
+
 #ifdef _WIN32
 #include "platform/win32/iconv.h"
 #else
@@ -243,6 +245,14 @@ bool Utf8CharToSjis(std::string_view utf8, std::string& sjis) {
   if (made == 2 && !IsLead(static_cast<unsigned char>(buffer[0]))) return false;
   sjis.assign(buffer, made);
   return true;
+}
+
+std::string FileNameFromUtf8(std::string_view utf8) {
+#ifndef _WIN32
+  if (GetConsoleCharset() == ConsoleCharset::kUtf8) return std::string(utf8);
+#endif
+  // Windows paths are Shift_JIS here, widened by the file layer.
+  return Utf8ToSjis(utf8);
 }
 
 bool SjisToUtf8Exact(std::string_view sjis, std::string& utf8) {

@@ -49,6 +49,12 @@ bool Utf8CharToSjis(std::string_view utf8, std::string& sjis);
 // For text that leaves the machine, where nothing may be replaced.
 bool SjisToUtf8Exact(std::string_view sjis, std::string& utf8);
 
+// The name under which a file named by UTF-8 text (a saved attachment) is
+// made: the UTF-8 itself on a UTF-8 console of a system whose names are
+// bytes, else Shift_JIS like every name the program makes (the geta mark
+// for what Shift_JIS cannot hold).
+std::string FileNameFromUtf8(std::string_view utf8);
+
 // The length of a UTF-8 sequence that begins with `lead` (2 to 4), or 0 when
 // no multi-byte sequence can begin with it.
 size_t Utf8SequenceLength(unsigned char lead);
