@@ -4,6 +4,8 @@
 // ESC ( I, which used to be destroyed.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -172,9 +174,24 @@ class MimeMail : public ::testing::Test {
   Sandbox box_;
 };
 
+// The files under tests/e2e/mime-mail-stored/ were written by the release
+// before the message view, receiving these messages from Dovecot.
+std::string ExpectedStored(size_t n) {
+  std::ifstream in(std::string(QUILLO_SOURCE_DIR) + "/tests/e2e/mime-mail-stored/000" + std::to_string(n) + ".TXT",
+                   std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 TEST_F(MimeMail, StoredAsThePreviousReleaseStoredThem) {
   ASSERT_EQ(box_.List("mbox/inbox").size(), kStored.size());
-  for (size_t i = 0; i < kStored.size(); ++i) EXPECT_EQ(box_.ReadFile("mbox/inbox/000" + std::to_string(i) + ".TXT"), kStored[i]) << i;
+  for (size_t i = 0; i < kStored.size(); ++i) {
+    const std::string stored = box_.ReadFile("mbox/inbox/000" + std::to_string(i) + ".TXT");
+    EXPECT_EQ(stored, ExpectedStored(i)) << i;
+    // The bytes as this file spells them out, for a reader of the test.
+    EXPECT_EQ(stored, kStored[i]) << i;
+  }
 }
 
 TEST_F(MimeMail, ListedWithDecodedSendersAndSubjects) {
@@ -231,6 +248,17 @@ TEST_F(MimeMail, AttachmentsSavedWithTheirDecodedNames) {
   EXPECT_EQ(box_.ReadFile("saved/見積書-1.pdf"), kAttachmentBytes);
 }
 
+// On a Shift_JIS console a saved name is Shift_JIS, like every name Quillo
+// makes.
+TEST_F(MimeMail, AttachmentNamesFollowAShiftJisConsole) {
+  box_.MakeDir("saved");
+  RunResult r = box_.Run({"-x", File(4), box_.Path("saved")});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(box_.List("saved"), (std::vector<std::string>{"part-3.png", Sjis("見積書.pdf")}));
+  EXPECT_EQ(box_.ReadFile("saved/" + Sjis("見積書.pdf")), kAttachmentBytes);
+  EXPECT_NE(r.out.find("[2] " + Sjis("見積書.pdf") + "\n"), std::string::npos) << r.out;
+}
+
 TEST_F(MimeMail, AFollowUpTakesTheDecodedFields) {
   RunResult r = box_.Run({"-e1", "-f", File(0)}, "y\n\n");
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -269,6 +297,35 @@ TEST_F(MimeMail, MenuViewStoredFormAndSaving) {
   pty.Send("q\r");
   EXPECT_EQ(pty.Finish(), 0);
   EXPECT_EQ(box_.ReadFile("menu-saved/見積書.pdf"), kAttachmentBytes);
+}
+
+// The same through a terminal whose console is Shift_JIS: the view's
+// characters arrive as Shift_JIS bytes, what it cannot hold as the geta mark.
+TEST_F(MimeMail, MenuViewOnAShiftJisConsole) {
+  PtySession pty(box_, {}, {{"LC_ALL", "C"}, {"QUILLO_OFFLINE", "1"}});
+  ASSERT_TRUE(pty.WaitFor("(inbox):")) << pty.Output();
+  const struct {
+    const char* number;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"1", {"From: " + Sjis("山田太郎") + " <taro.yamada@gmail.com>", Sjis("明日の会議は10時からです。")}},
+      {"3", {Sjis("ｱｲｳ")}},
+      {"6", {"Subject: " + Sjis("秋のセール"), Sjis("商品 ￥1,000")}},
+  };
+  for (const auto& c : cases) {
+    const size_t before = pty.Output().size();
+    pty.Send(std::string(c.number) + "\r");
+    ASSERT_TRUE(pty.WaitFor("-Hit Any Key-")) << c.number << pty.Output();
+    const std::string screen = pty.Output().substr(before);
+    for (const std::string& text : c.shown) EXPECT_NE(screen.find(text), std::string::npos) << c.number << screen;
+    for (const char* never : {"base64", "quoted-printable", "--000000000000abc", "<td", "=E5", "\x1b("}) {
+      EXPECT_EQ(screen.find(never), std::string::npos) << c.number << " " << never;
+    }
+    pty.Send("x");
+    ASSERT_TRUE(pty.WaitFor("(inbox):")) << pty.Output();
+  }
+  pty.Send("q\r");
+  EXPECT_EQ(pty.Finish(), 0);
 }
 
 }  // namespace
