@@ -168,12 +168,32 @@ def make_jis(path, megabytes, seed):
             written += len(data)
 
 
+def make_big_mail(path, megabytes, seed):
+    """One stored message of `megabytes` MB: a short UTF-8 text in base64 and
+    an attachment taking the rest (random bytes, base64)."""
+    rng = random.Random(seed)
+    text = "\n".join(body_line(rng) for _ in range(40)) + "\n"
+    head = ("From: =?UTF-8?B?5bGx55Sw5aSq6YOO?= <taro@example.jp>\nSubject: =?UTF-8?B?6KaL56mN5pu4?=\n"
+            "Date: Mon, 15 Jan 2024 10:30:00 +0900\nMIME-Version: 1.0\n"
+            "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\n"
+            "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: base64\n\n")
+    middle = "--b1\nContent-Type: application/pdf; name=\"big.pdf\"\nContent-Transfer-Encoding: base64\n\n"
+    encoded_text = base64.encodebytes(text.encode("utf-8")).decode()
+    room = megabytes * 1024 * 1024 - len(head) - len(encoded_text) - len(middle) - 8
+    attachment = bytes(rng.getrandbits(8) for _ in range(room // 77 * 57))
+    with open(path, "wb") as f:
+        f.write((head + encoded_text + middle).encode())
+        f.write(base64.encodebytes(attachment))
+        f.write(b"--b1--\n")
+
+
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
     what, target, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
     seed = int(sys.argv[4]) if len(sys.argv) > 4 else 1
-    makers = {"maildir": make_maildir, "mh": make_mh, "store": make_store, "drafts": make_drafts, "jis": make_jis}
+    makers = {"maildir": make_maildir, "mh": make_mh, "store": make_store, "drafts": make_drafts, "jis": make_jis,
+              "bigmail": make_big_mail}
     if what not in makers:
         sys.exit(__doc__)
     makers[what](target, count, seed)
