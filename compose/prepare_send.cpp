@@ -6,6 +6,7 @@
 #include "encoding/byte_classes.h"
 #include "platform/files.h"
 #include "platform/output.h"
+#include "platform/socket.h"
 #include "platform/strings.h"
 #include "platform/text_file.h"
 #include "settings/settings.h"
@@ -15,7 +16,6 @@ namespace quillo {
 
 namespace {
 
-constexpr const char* kTransportName = "POSIX";
 
 // How the current header line, and the continuation lines after it, are treated.
 // References, Message-ID and Attach lines go into the send file without
@@ -216,7 +216,7 @@ std::string AttachedPath(std::string_view line) {
   return std::string(line);
 }
 
-std::string FormatXMailer() { return Format("X-Mailer: kelvaro Quillo Ver.%s[%s] ", kVersion, kTransportName); }
+std::string FormatXMailer() { return Format("X-Mailer: kelvaro Quillo Ver.%s[%s] ", kVersion, kSocketLayerName); }
 
 size_t ExtractAddress(std::string_view text, size_t pos, std::string& address) {
   address.clear();

@@ -21,7 +21,8 @@ struct RecipientList {
 // the From line of drafts and of the send file.
 std::string FormatFromLine();
 
-// "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] " (the trailing blank belongs to it).
+// "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] " ("[WinSock]" on Windows; the trailing
+// blank belongs to it).
 std::string FormatXMailer();
 
 // Takes one address from the comma-separated list `text` starting at `pos`

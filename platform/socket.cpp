@@ -19,6 +19,8 @@
 
 namespace quillo {
 
+const char* const kSocketLayerName = "POSIX";
+
 using namespace sockets;
 
 static_assert(sizeof(SocketAddress{}.bytes) >= sizeof(sockaddr_storage));

@@ -13,6 +13,10 @@ namespace quillo {
 // True when an IPv4 stream socket can be created at all.
 bool CanCreateStreamSocket();
 
+// The socket layer's name as the X-Mailer line gives it ("WinSock" on
+// Windows).
+extern const char* const kSocketLayerName;
+
 // A socket as the system names it: a descriptor, or on Windows a SOCKET
 // handle (as wide as a pointer).
 #ifdef _WIN32

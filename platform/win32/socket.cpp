@@ -14,6 +14,8 @@
 
 namespace quillo {
 
+const char* const kSocketLayerName = "WinSock";
+
 using namespace sockets;
 
 static_assert(sizeof(SocketAddress{}.bytes) >= sizeof(sockaddr_storage));

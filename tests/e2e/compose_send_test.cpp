@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "tests/support/harness.h"
+#include "tests/support/shell_scripts.h"
 #include "tests/support/smtp_server.h"
 
 namespace quillo::test {
 namespace {
 
-const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] ";
+const std::string kMailer =
+    std::string("X-Mailer: kelvaro Quillo Ver.0.61[") + (TestingWindowsBuild() ? "WinSock" : "POSIX") + "] ";
 const std::string kLong = std::string(980, 'a') + ".not stuffed";  // 992 bytes: one wire line
 const std::string kPlainMime =
     "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n"

@@ -15,6 +15,7 @@
 #include "platform/output.h"
 #include "tests/support/smtp_server.h"
 #include "tests/unit/compose_fixture.h"
+#include "platform/socket.h"
 
 namespace quillo::composetest {
 namespace {
@@ -158,7 +159,7 @@ TEST_F(ComposeEditAndSend, EnterSendsUnlessTheNetworkOrTheSeparatorIsMissing) {
   EXPECT_EQ(sent.out.substr(0, 16), "Mail Edit?(y/n):");
   EXPECT_NE(sent.out.find("Mail Send?(send[s]/Abort[a]/Edit[e]):"), std::string::npos);
   EXPECT_EQ(WithoutStamp(server.Data()), "From: Me Myself <me@example.com>\r\nTo: a@x\r\n" + kPlainMime +
-                                            "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \r\n\r\nbody\r\nedited\r\n.\r\n");
+                                            "X-Mailer: kelvaro Quillo Ver.0.61[" + std::string(kSocketLayerName) + "] \r\n\r\nbody\r\nedited\r\n.\r\n");
   EXPECT_TRUE(box.List("mbox/outbox").empty());
 }
 

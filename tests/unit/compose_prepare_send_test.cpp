@@ -8,12 +8,13 @@
 
 #include "platform/output.h"
 #include "tests/unit/compose_fixture.h"
+#include "platform/socket.h"
 
 namespace quillo::composetest {
 namespace {
 
 const std::string kFrom = "From: Me Myself <me@example.com>\n";
-const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \n\n";
+const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[" + std::string(kSocketLayerName) + "] \n\n";
 
 TEST(ComposeExtractAddress, TakesEachEntryOfAList) {
   struct Case {

@@ -14,6 +14,7 @@
 #include "tests/support/smtp_server.h"
 #include "tests/unit/compose_fixture.h"
 #include "tests/unit/net_test_peer.h"
+#include "platform/socket.h"
 
 namespace quillo::composetest {
 namespace {
@@ -106,7 +107,7 @@ TEST_F(ComposeSmtp, TheConversationCarriesSenderRecipientsAndHostName) {
   EXPECT_EQ(commands[4], "RCPT TO:<c@z>");
   EXPECT_EQ(WithoutStamp(server.Data()),
             "From: Me Myself <me@example.com>\r\nTo: a@x, b@y\r\nSubject: s\r\n" + kPlainMime +
-                "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] \r\n\r\nbody\r\n.\r\n");
+                "X-Mailer: kelvaro Quillo Ver.0.61[" + std::string(kSocketLayerName) + "] \r\n\r\nbody\r\n.\r\n");
   EXPECT_NE(o.out.find("Login SMTPserver(" + server.Address() + ")\n"), std::string::npos);
   EXPECT_NE(o.out.find("S:RCPT TO:<a@x>\nR:250 ok\nSending 0 : <a@x>\nS:RCPT TO:<b@y>\nR:250 ok\nSending 1 : <b@y>\n"),
             std::string::npos)

@@ -11,11 +11,12 @@
 #include "encoding/encoded_words.h"
 #include "encoding/jis.h"
 #include "tests/unit/compose_fixture.h"
+#include "platform/socket.h"
 
 namespace quillo::composetest {
 namespace {
 
-const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[POSIX] ";
+const std::string kMailer = "X-Mailer: kelvaro Quillo Ver.0.61[" + std::string(kSocketLayerName) + "] ";
 const std::string kDate = "Wed, 9 Dec 2026 12:00:00 +0900 (JST)";
 const std::string kId = "<1796526307.000002.3.0000000000000abc@example.com>";
 const std::string kJisText = "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
