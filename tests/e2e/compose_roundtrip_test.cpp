@@ -9,6 +9,7 @@
 #include "platform/console_charset.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/harness.h"
+#include "tests/support/shell_scripts.h"
 #include "tests/support/smtp_server.h"
 
 namespace quillo::test {
@@ -78,7 +79,8 @@ TEST_F(ComposeRoundTrip, JapaneseInJisComesBackAsDraftedAndAsFiled) {
   EXPECT_TRUE(id.starts_with("Message-ID: <") && id.ends_with("@example.com>")) << id;
   EXPECT_EQ(received, "From: Me Myself <user@example.com>\nTo: " + to + "\n" + subject +
                           "MIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\n"
-                          "Content-Transfer-Encoding: 7bit\nX-Mailer: kelvaro Quillo Ver.0.61[POSIX] \n" +
+                          "Content-Transfer-Encoding: 7bit\nX-Mailer: kelvaro Quillo Ver.0.61[" +
+                          std::string(TestingWindowsBuild() ? "WinSock" : "POSIX") + "] \n" +
                           body);
 }
 
@@ -99,6 +101,40 @@ TEST_F(ComposeRoundTrip, TextJisCannotCarryGoesAsUtf8AndDecodesBack) {
     expected.insert(at, "\r");
   }
   EXPECT_EQ(decoded, expected);
+}
+
+// What the user drafted comes back through the message view and the saving
+// of attachments, from the received message and from the filed copy alike.
+TEST_F(ComposeRoundTrip, AttachmentsAndTextComeBackThroughTheViewAndSaving) {
+  std::string binary;
+  for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7) & 0xFF);
+  const std::string japaneseName = "\xe5\xa0\xb1\xe5\x91\x8a.txt";  // 報告.txt
+  const std::string japaneseText = "\xe5\xa0\xb1\xe5\x91\x8a\xe3\x81\xa7\xe3\x81\x99\n";
+  box.WriteFile("report.pdf", binary);
+  box.WriteFile(japaneseName, japaneseText);
+  // 添付 ① in the subject (① needs UTF-8 on the wire), こんにちは and 髙 in the text.
+  const std::string subject = "Subject: \x93\x59\x95\x74 \x87@\nAttach: " + box.Path("report.pdf") +
+                              "\nAttach: " + box.Path(japaneseName) + "\n";
+  const std::string text = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd \xfb\xfc\n";
+  ASSERT_NO_FATAL_FAILURE(SendAndReceive(subject, "\n" + text));
+  for (const char* file : {"mbox/inbox/0001.TXT", "mbox/inbox/0000.TXT"}) {
+    RunResult view = box.Run({"-v", box.Path(file)});
+    ASSERT_EQ(view.exitCode, 0) << file << ": " << view.err;
+    for (const std::string& shown : {std::string("Subject: \x93\x59\x95\x74 \x87@\n"), text,
+                                     std::string("report.pdf (application/pdf"),
+                                     std::string("\x95\xf1\x8d\x90.txt (text/plain")}) {
+      EXPECT_NE(view.out.find(shown), std::string::npos) << file << ": " << shown << "\n" << view.out;
+    }
+    const std::string saved = std::string("saved-") + file[14];
+    box.MakeDir(saved);
+    RunResult x = box.Run({"-x", box.Path(file), box.Path(saved)});
+    ASSERT_EQ(x.exitCode, 0) << file << ": " << x.err;
+    // Saved under names in the console's character set, Shift_JIS here.
+    const std::string savedName = "\x95\xf1\x8d\x90.txt";
+    EXPECT_EQ(box.List(saved), (std::vector<std::string>{"report.pdf", savedName})) << file;
+    EXPECT_EQ(box.ReadFile(saved + "/report.pdf"), binary) << file;
+    EXPECT_EQ(box.ReadFile(saved + "/" + savedName), japaneseText) << file;
+  }
 }
 
 }  // namespace
