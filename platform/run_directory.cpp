@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace quillo {
 
@@ -127,6 +129,38 @@ class SignalsHeld {
   sigset_t previous_;
 };
 
+constexpr char kRunPrefix[] = "quillo-";
+
+// Younger than this, a directory may belong to a run that has made it but
+// not yet taken its lock.
+constexpr time_t kAbandonedAfterSeconds = 60;
+
+// A run killed outright (SIGKILL, a power cut) could not remove its
+// directory. A live run holds a lock on its own; the directories of this
+// user that nobody holds and nobody changed for a minute are removed. Their
+// entries are unlinked, never followed; a name that is no private directory
+// of ours is left alone.
+void RemoveAbandonedRunDirectories(const std::string& base) {
+  DIR* dir = opendir(base.c_str());
+  if (!dir) return;
+  const int baseFd = dirfd(dir);
+  while (struct dirent* e = readdir(dir)) {
+    const std::string_view name = e->d_name;
+    if (!name.starts_with(kRunPrefix) || name.size() != sizeof kRunPrefix - 1 + 6) continue;
+    const int fd = openat(baseFd, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    const bool ours = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+                      (st.st_mode & 077) == 0 && st.st_mtime < time(nullptr) - kAbandonedAfterSeconds;
+    if (ours && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      RemoveEntries(fd);
+      unlinkat(baseFd, e->d_name, AT_REMOVEDIR);
+    }
+    close(fd);
+  }
+  closedir(dir);
+}
+
 }  // namespace
 
 std::string TemporaryBaseProblem(const std::string& base) {
@@ -143,7 +177,8 @@ bool OpenRunDirectory(const std::string& base, std::string& why) {
   CloseRunDirectory();
   why = TemporaryBaseProblem(base);
   if (!why.empty()) return false;
-  std::string path = base + (base.back() == '/' ? "" : "/") + "quillo-XXXXXX";
+  RemoveAbandonedRunDirectories(base);
+  std::string path = base + (base.back() == '/' ? "" : "/") + kRunPrefix + "XXXXXX";
   if (!mkdtemp(path.data())) {
     why = std::strerror(errno);
     return false;
@@ -163,6 +198,10 @@ bool OpenRunDirectory(const std::string& base, std::string& why) {
     rmdir(path.c_str());
     return false;
   }
+  // The lock tells later runs that the directory is in use; it goes with the
+  // descriptor, which no program this run starts inherits. Where the file
+  // system has no locks, no run removes another's directory either.
+  flock(fd, LOCK_EX | LOCK_NB);
   InstallCleanUp();
   SignalsHeld held;
   std::memcpy(g_path, path.c_str(), path.size() + 1);

@@ -4,11 +4,14 @@
 // umask, and a settings file someone else could have written is not read.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -282,6 +285,73 @@ TEST_F(PrivateFiles, ASettingsFileOthersCouldHaveWrittenIsNotRead) {
     EXPECT_EQ(Contains(r.err, message), !c.why.empty()) << c.name << r.err;
     EXPECT_EQ(box.Exists("ran"), c.why.empty()) << c.name;
   }
+}
+
+// What a run killed outright left in tmp is removed by the next run; what
+// may still be in use, or is not a private directory of this user's, stays.
+TEST_F(PrivateFiles, DirectoriesOfKilledRunsAreRemovedByTheNextRun) {
+  struct Left {
+    const char* name;
+    std::function<void(const Sandbox&, const std::string&)> make;  // makes tmp/<name>
+    bool removed;
+  };
+  const auto privateDir = [](const Sandbox& b, const std::string& name) {
+    b.MakeDir("tmp/" + name);
+    chmod(b.Path("tmp/" + name).c_str(), 0700);
+    b.WriteFile("tmp/" + name + "/tmp.txt", "a message\n");
+  };
+  const auto age = [](const Sandbox& b, const std::string& name) {
+    const timespec old[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    utimensat(AT_FDCWD, b.Path("tmp/" + name).c_str(), old, AT_SYMLINK_NOFOLLOW);
+  };
+  int heldFd = -1;
+  const std::vector<Left> cases = {
+      {"quillo-Kild01", [&](const Sandbox& b, const std::string& n) { privateDir(b, n); age(b, n); }, true},
+      {"quillo-Fresh1", privateDir, false},
+      {"quillo-Held01",
+       [&](const Sandbox& b, const std::string& n) {
+         privateDir(b, n);
+         age(b, n);
+         heldFd = open(b.Path("tmp/" + n).c_str(), O_RDONLY | O_DIRECTORY);
+         flock(heldFd, LOCK_EX);
+       },
+       false},
+      {"quillo-Open01",
+       [&](const Sandbox& b, const std::string& n) {
+         privateDir(b, n);
+         chmod(b.Path("tmp/" + n).c_str(), 0755);
+         age(b, n);
+       },
+       false},
+      {"quillo-Other1",
+       [&](const Sandbox& b, const std::string& n) {
+         privateDir(b, n);
+         chown(b.Path("tmp/" + n).c_str(), kOtherUser, kOtherUser);
+         age(b, n);
+       },
+       false},
+      {"quillo-Link01",
+       [&](const Sandbox& b, const std::string& n) {
+         privateDir(b, "target");
+         age(b, "target");
+         symlink(b.Path("tmp/target").c_str(), b.Path("tmp/" + n).c_str());
+         age(b, n);
+       },
+       false},
+      {"quillo-Short", [&](const Sandbox& b, const std::string& n) { privateDir(b, n); age(b, n); }, false},
+  };
+  box_.WriteIni("timeout=5\n");
+  for (const Left& c : cases) c.make(box_, c.name);
+  RunResult r = box_.Run({"-l"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  if (heldFd >= 0) close(heldFd);
+  std::vector<std::string> left = box_.List("tmp");
+  for (const Left& c : cases) {
+    const bool gone = std::find(left.begin(), left.end(), c.name) == left.end();
+    EXPECT_EQ(gone, c.removed) << c.name;
+  }
+  // Through the link nothing was touched.
+  EXPECT_EQ(box_.ReadFile("tmp/target/tmp.txt"), "a message\n");
 }
 
 }  // namespace
