@@ -85,15 +85,6 @@ bool NeedsQuotes(std::string_view name) {
   return name.find_first_of("()<>[]:;@\\,.\"") != std::string_view::npos;
 }
 
-std::string QuotedName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // The mailboxes of an address field, decoded, written back as one list.
 std::string DecodedAddresses(std::string_view raw) {
   const std::vector<Mailbox> mailboxes = ParseAddressList(raw);
@@ -105,7 +96,7 @@ std::string DecodedAddresses(std::string_view raw) {
       out += m.address;
       continue;
     }
-    out += NeedsQuotes(m.name) ? QuotedName(m.name) : m.name;
+    out += NeedsQuotes(m.name) ? QuotedString(m.name) : m.name;
     out += " <" + m.address + ">";
   }
   return out;
