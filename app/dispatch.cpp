@@ -114,14 +114,14 @@ void HeaderListJob() {
 }
 
 // The menu asks where to save; -x gave the directory.
-void SaveAttachmentsJob() {
+int SaveAttachmentsJob() {
   JobOptions& job = GetJobOptions();
   std::string directory = job.saveDirectory;
   if (!job.saveDirectoryGiven) {
     WriteOut("Save to:");
     LineInput(directory, kSaveDirectoryAnswer);
   }
-  SaveAttachments(job.targetFile, directory);
+  return SaveAttachments(job.targetFile, directory);
 }
 
 void UnloadJob() {
@@ -169,14 +169,8 @@ int Dispatch(const std::string& word) {
     HeaderListJob();
     result = 1;
   }
-  if (Is(word, "v")) {
-    PrintMessage(GetJobOptions().targetFile);
-    return 1;
-  }
-  if (Is(word, "x")) {
-    SaveAttachmentsJob();
-    return 1;
-  }
+  if (Is(word, "v")) return PrintMessage(GetJobOptions().targetFile) == 0 ? 1 : kDispatchFailed;
+  if (Is(word, "x")) return SaveAttachmentsJob() == 0 ? 1 : kDispatchFailed;
   if (Is(word, "u")) {
     if (RefusedWithoutNetwork("cannot getting!\r\n")) return 1;
     UnloadJob();

@@ -109,10 +109,11 @@ int RunQuillo(int argc, char** argv) {
 
   if (job.jobGiven) {
     WriteOut("\n");
-    Dispatch(job.commandCode);
-  } else {
-    MenuLoop(Dispatch);
+    const bool failed = Dispatch(job.commandCode) == kDispatchFailed;
+    FlushOut();
+    return failed ? 1 : 0;
   }
+  MenuLoop(Dispatch);
   FlushOut();
   return 0;
 }

@@ -92,5 +92,38 @@ TEST_F(DispatchE2E, WordsOfTheJobsWithoutTheirWork) {
   }
 }
 
+// Showing or saving a message file tells a script whether it worked.
+TEST_F(DispatchE2E, ViewAndSaveEndWithTheirStatus) {
+  box.WriteFile("mbox/inbox/0000.TXT", "From: a@example.jp\nSubject: plain\n\ntext\n");
+  box.WriteFile("mbox/inbox/0001.TXT",
+                "From: a@example.jp\nSubject: files\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+                "--b\nContent-Type: text/plain\n\ntext\n--b\nContent-Type: application/octet-stream; name=a.bin\n"
+                "Content-Transfer-Encoding: base64\n\nAAEC\n--b--\n");
+  box.MakeDir("saved");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // what the standard error holds, "" for nothing
+  };
+  const std::vector<Case> cases = {
+      {{"-v", box.Path("mbox/inbox/0000.TXT")}, 0, ""},
+      {{"-v", box.Path("mbox/inbox/none.TXT")}, 1, "none.TXT"},
+      {{"-x", box.Path("mbox/inbox/0001.TXT"), box.Path("saved")}, 0, ""},
+      {{"-x", box.Path("mbox/inbox/0000.TXT"), box.Path("saved")}, 0, ""},
+      {{"-x", box.Path("mbox/inbox/none.TXT"), box.Path("saved")}, 1, "none.TXT"},
+      {{"-x", box.Path("mbox/inbox/0001.TXT"), box.Path("missing")}, 1, "missing"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = box.Run(c.args, "", kOffline, 20);
+    EXPECT_EQ(r.exitCode, c.status) << c.args[0] << " " << c.args[1] << "\n" << r.err;
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, kBanner + kProbeFailed) << c.args[1];
+    } else {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(box.ReadFile("saved/a.bin"), std::string("\0\1\2", 3));
+}
+
 }  // namespace
 }  // namespace quillo::test
