@@ -242,8 +242,9 @@ class Reader {
     const bool hasBody = ReadHeader(entity, end);
     Interpret(entity, defaultType);
     if (!hasBody) {
-      // A part that ends with its header is an empty part, and can be saved as one.
-      if (!entity.IsMultipart() && !entity.IsMessage()) {
+      // A part that ends with its header is an empty part, and can be saved as
+      // one; an attached message without its own header is listed as one.
+      if (!entity.IsMultipart()) {
         entity.number = nextNumber_++;
         saved_ = saved_ || (write_ != nullptr && saveNumber_ == entity.number);
       }

@@ -279,8 +279,25 @@ TEST(MimeSavePartTest, ExactDecodedBytes) {
 }
 
 TEST(MimeSavePartTest, PartWithoutBodySavedEmpty) {
-  // Nothing to write: a writer that always fails is never called.
-  EXPECT_EQ(SavePartFromText("Content-Type: image/png\n", 1, [](std::string_view) { return false; }), 0);
+  struct Case {
+    const char* name;
+    std::string message;
+    std::string type;
+  };
+  const std::vector<Case> cases = {
+      {"a leaf", "Content-Type: image/png\n", "image/png"},
+      {"an attached message that ends within its header",
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: message/rfc822\n", "message/rfc822"},
+  };
+  for (const Case& c : cases) {
+    MessageView view;
+    BuildMessageViewFromText(c.message, HeaderMode::kShort, view);
+    ASSERT_EQ(view.attachments.size(), 1u) << c.name;
+    EXPECT_EQ(view.attachments[0].number, 1) << c.name;
+    EXPECT_EQ(view.attachments[0].type, c.type) << c.name;
+    // Nothing to write: a writer that always fails is never called.
+    EXPECT_EQ(SavePartFromText(c.message, 1, [](std::string_view) { return false; }), 0) << c.name;
+  }
 }
 
 TEST(MimeSavePartTest, WriteFailureReported) {
