@@ -91,8 +91,7 @@ inline std::vector<std::string> Sorted(std::vector<std::string> texts) {
 // Starts quillo with `args` in the sandbox, `input` on its standard input
 // (at most a pipe's buffer), its output thrown away. The caller waits for it.
 inline pid_t Spawn(const Sandbox& box, const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{QUILLO_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> argv = ProgramCommand(args);
   std::vector<std::string> envs;
   for (const auto& [k, v] : BaseEnv(box.dir())) envs.push_back(k + "=" + v);
   int in[2];
@@ -114,7 +113,7 @@ inline pid_t Spawn(const Sandbox& box, const std::vector<std::string>& args, con
   dup2(null, 1);
   dup2(null, 2);
   if (chdir(box.dir().c_str()) != 0) _exit(126);
-  execve(QUILLO_BINARY, cargv.data(), cenv.data());
+  execve(argv[0].c_str(), cargv.data(), cenv.data());
   _exit(127);
 }
 
@@ -160,8 +159,9 @@ class SmallDisk {
                                "k none mbox && cp -a seed/. mbox/ || exit 99\n"
                                "\"$@\"; rc=$?\n"
                                "cp -a mbox/. after/; exit $rc\n";
-    std::vector<std::string> inner{"/bin/sh", "-c", script, "sh", QUILLO_BINARY};
-    inner.insert(inner.end(), args.begin(), args.end());
+    std::vector<std::string> inner{"/bin/sh", "-c", script, "sh"};
+    const std::vector<std::string> program = ProgramCommand(args);
+    inner.insert(inner.end(), program.begin(), program.end());
     return RunProgram(Unshare(), UnshareArgs(inner), box.dir(), BaseEnv(box.dir()), input, 30);
   }
 

@@ -109,6 +109,19 @@ const std::string& ProgramUnderTest() {
   return program;
 }
 
+std::vector<std::string> ProgramCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{ProgramUnderTest()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // QUILLO_WRAPPER (for example "valgrind --error-exitcode=99") runs the
+  // program under another one; the shell splits its words and execs it, so
+  // the process started is the one a signal reaches.
+  const char* wrapper = getenv("QUILLO_WRAPPER");
+  if (wrapper && *wrapper) {
+    argv.insert(argv.begin(), {"/bin/sh", "-c", std::string("exec ") + wrapper + " \"$@\"", "quillo-wrapper"});
+  }
+  return argv;
+}
+
 RunResult Sandbox::Run(const std::vector<std::string>& args, const std::string& input, const Env& env,
                        int timeoutSeconds) const {
   Env full = BaseEnv(dir_);
@@ -136,19 +149,12 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
   if (chdir(cwd.c_str()) != 0) _exit(126);
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
-  // QUILLO_WRAPPER (for example "valgrind --error-exitcode=99") runs the
-  // program under another one; the shell splits its words.
-  std::string shell;
-  const char* wrapper = getenv("QUILLO_WRAPPER");
-  if (wrapper && *wrapper && program == ProgramUnderTest()) {
-    shell = "/bin/sh";
-    argv.insert(argv.begin(), {shell, "-c", std::string("exec ") + wrapper + " \"$@\"", "quillo-wrapper"});
-  }
+  if (program == ProgramUnderTest()) argv = ProgramCommand(args);
   std::vector<std::string> envs = EnvStrings(env);
   auto cargv = CStrings(argv);
   auto cenv = CStrings(envs);
   signal(SIGPIPE, SIG_DFL);
-  execve(shell.empty() ? program.c_str() : shell.c_str(), cargv.data(), cenv.data());
+  execve(argv[0].c_str(), cargv.data(), cenv.data());
   _exit(127);
 }
 

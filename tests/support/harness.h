@@ -69,6 +69,10 @@ Env BaseEnv(const std::string& home);
 // such as the Windows quillo.exe run through QUILLO_WRAPPER="wine"), the
 // program of this build otherwise.
 const std::string& ProgramUnderTest();
+// The command line that runs ProgramUnderTest() with `args`, under
+// QUILLO_WRAPPER when that is set. Every way the tests start the program
+// goes through it, so a wrapped run tests the wrapped build throughout.
+std::vector<std::string> ProgramCommand(const std::vector<std::string>& args);
 
 // How many times longer every wait of the harness and of the test servers
 // lasts: QUILLO_TIME_SCALE, a whole number from 1 to 100 (1 when unset or
