@@ -107,7 +107,16 @@ std::string DecodedAddresses(std::string_view raw) {
 // cannot hold becomes the geta mark.
 void TakeDecoded(std::string_view raw, bool addresses, std::string& field, size_t capacity) {
   const std::string unfolded = UnfoldHeaderValue(raw);
-  if (!NeedsDecoding(unfolded)) return;
+  if (!NeedsDecoding(unfolded)) {
+    // The line reader took only the first line of a folded value: the
+    // whole value, in its stored bytes, replaces it.
+    if (WithoutLineEnds(raw).find('\n') != std::string_view::npos) {
+      const size_t start = unfolded.find_first_not_of(" \t");
+      const size_t end = unfolded.find_last_not_of(" \t");
+      if (start != std::string::npos) field = FieldValue(" " + unfolded.substr(start, end + 1 - start), capacity);
+    }
+    return;
+  }
   const std::string decoded = addresses ? DecodedAddresses(unfolded) : DecodeHeaderValue(unfolded);
   field = FieldValue(" " + Utf8ToSjis(decoded), capacity);
 }

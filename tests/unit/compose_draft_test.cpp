@@ -214,9 +214,9 @@ TEST_F(ComposeFollowUp, FieldsComeFromTheHeaderOnly) {
        {"", "", " " + std::string(158, 's') + "\n", " " + std::string(77, 'd') + "\n", "", ""}},
       {"cut before a double-byte character",
        "Date: " + std::string(76, 'd') + "\x93\xfa\x96{\n", {"", "", "", " " + std::string(76, 'd') + "\n", "", ""}},
-      {"references with their continuation lines, the last one wins",
+      {"references with their continuation lines, the last one wins; the subject keeps its own",
        "References: <old@x>\nReferences: <a@x>\r\n\t<b@x>\n <c@x>\nSubject: s\n <not@x>\n",
-       {"", "", " s\n", "", "", " <a@x> \t<b@x>  <c@x> "}},
+       {"", "", " s <not@x>\n", "", "", " <a@x> \t<b@x>  <c@x> "}},
   };
   for (const Case& c : cases) {
     box.WriteFile("m.txt", c.header);
@@ -354,6 +354,9 @@ TEST_F(ComposeFollowUp, TheDecodedFieldsAndTextAreTaken) {
        "From: y@x\nContent-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/html; charset=utf-8\n\n"
        "<p>a<br>b &amp; c</p>\n--b\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBORw==\n--b--\n",
        "y\n| \n", head + "To: y@x\nSubject:\n" + tail + "| From: y@x\n| \n| a\n| b & c\n"},
+      {"folded plain subject and cc: every line, bytes kept",
+       "From: y@x\nCc: a@x,\n b@x,\n\tc@x\nSubject: " + nihon + " meeting\n  on Monday\n\nb\n", "n\n",
+       head + "To: y@x\nCc: a@x, b@x,\tc@x\nSubject: Re: " + nihon + " meeting  on Monday\n" + tail},
       {"a message without MIME is quoted as stored",
        "Received: r\nFrom: y@x\nSubject: " + nihon + "\n\n" + nihon + "\n", "y\n\n",
        head + "To: y@x\nSubject: Re: " + nihon + "\n" + tail + ">Received: r\n>From: y@x\n>Subject: " + nihon +
