@@ -4,6 +4,7 @@
 
 #include "mime/content_type.h"
 #include "mime/field_text.h"
+#include "mime/flowed.h"
 #include "mime/header_decode.h"
 #include "mime/html_text.h"
 #include "mime/text_charset.h"
@@ -50,6 +51,8 @@ struct Entity {
   std::vector<HeaderField> fields;
   std::string type = "text/plain";
   std::string charset;
+  bool flowed = false;  // text/plain; format=flowed
+  bool delSp = false;   // with delsp=yes
   std::string boundary;
   std::string encoding;  // lower case; "" for none
   bool attachment = false;  // Content-Disposition: attachment
@@ -131,6 +134,8 @@ void Interpret(Entity& entity, const std::string& defaultType) {
   // A type that cannot be read is taken as text, as RFC 2045 says.
   entity.type = IsMediaType(type.value) ? type.value : contentType.empty() ? defaultType : "text/plain";
   entity.charset = ParameterValue(type, "charset");
+  entity.flowed = entity.type == "text/plain" && EqualsIgnoreCase(ParameterValue(type, "format"), "flowed");
+  entity.delSp = EqualsIgnoreCase(ParameterValue(type, "delsp"), "yes");
   entity.boundary = ParameterValue(type, "boundary");
   // A multipart without a boundary cannot be taken apart; its text is shown.
   if (entity.type.rfind("multipart/", 0) == 0 && entity.boundary.empty()) entity.type = "text/plain";
@@ -414,6 +419,7 @@ std::string PartText(const Entity& entity) {
     lines += text[i];
   }
   if (entity.type == "text/html") return HtmlToText(lines);
+  if (entity.flowed) return UnflowText(lines, entity.delSp);
   return lines;
 }
 

@@ -193,6 +193,13 @@ const ViewCase kViewCases[] = {
     {"EightBitFieldNameShown", "X-\x82\xA0: =?utf-8?B?44GC?=\n\nabc\n", "X-\xE3\x81\x82: \xE3\x81\x82\n\nabc\n",
      HeaderMode::kAll},
     {"HeaderWithoutBlankLine", "Subject: s\nnot a header line\nmore\n", "Subject: s\n\nnot a header line\nmore\n"},
+    {"FlowedJapanese",
+     "Content-Type: text/plain; charset=utf-8; Format=Flowed; DelSp=Yes\nContent-Transfer-Encoding: base64\n\n"
+     "5pel5pysIAroqp4KPiDlvJXnlKgg\nCj4g44Gn44GZCg==\n",
+     "\n\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\n> \xE5\xBC\x95\xE7\x94\xA8\xE3\x81\xA7\xE3\x81\x99\n"},
+    {"FlowedOnlyForPlainText",
+     "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/html; format=flowed\n\n<p>a \nb</p>\n--b--\n",
+     "\na b\n"},
     {"Utf16Part",
      "Content-Type: text/plain; charset=utf-16\nContent-Transfer-Encoding: base64\n\n//5CMEQw\n",
      "\n\xE3\x81\x82\xE3\x81\x84\n"},
