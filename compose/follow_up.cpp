@@ -7,6 +7,7 @@
 #include "encoding/byte_classes.h"
 #include "encoding/header_words.h"
 #include "encoding/message_id.h"
+#include "mime/field_text.h"
 #include "mime/header_decode.h"
 #include "mime/message.h"
 #include "platform/charset.h"
@@ -111,9 +112,7 @@ void TakeDecoded(std::string_view raw, bool addresses, std::string& field, size_
     // The line reader took only the first line of a folded value: the
     // whole value, in its stored bytes, replaces it.
     if (WithoutLineEnds(raw).find('\n') != std::string_view::npos) {
-      const size_t start = unfolded.find_first_not_of(" \t");
-      const size_t end = unfolded.find_last_not_of(" \t");
-      if (start != std::string::npos) field = FieldValue(" " + unfolded.substr(start, end + 1 - start), capacity);
+      field = FieldValue(" " + std::string(TrimmedBlanks(unfolded)), capacity);
     }
     return;
   }
